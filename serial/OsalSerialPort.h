@@ -1,0 +1,61 @@
+#pragma once
+
+#include "serial/SerialSystem.h"
+
+#include <cstdint>
+#include <string>
+
+namespace sparwick {
+
+// The process's one serial channel to the device: at most one open port, opened with the
+// fixed line settings and time-outs of the ISP link, and guarded read, write and purge.
+// Every fault it detects is shown to the user and ends the caller with UserAbort.
+class OsalSerialPort {
+public:
+    static OsalSerialPort& instance();
+
+    virtual ~OsalSerialPort();
+    OsalSerialPort(const OsalSerialPort&) = delete;
+    OsalSerialPort& operator=(const OsalSerialPort&) = delete;
+
+    // Stores the speed choice and makes name the open port. True when the port is open
+    // on name, or name is already the current name (then nothing is opened or closed).
+    // False when name does not open; the previous port is then reopened.
+    bool selectPort(const std::string& name, bool highSpeed);
+
+    // Closes the port if one is open and forgets its name.
+    void close();
+
+    // One read of up to bytesWanted bytes under the channel's time-out rules, waiting at
+    // most timeoutMs in all. A time-out is a successful read of what arrived, possibly
+    // nothing; false means no port is open or the device failed (or went away). The
+    // buffer is not terminated. bytesWanted below 1 returns false and touches nothing.
+    bool read(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted,
+              std::uint32_t timeoutMs);
+
+    // Sends length bytes; false when no port is open or the device failed.
+    bool write(const char* bytes, std::int32_t length);
+
+    // Waits delayMs, then discards whatever is pending in both directions.
+    void purge(std::uint32_t delayMs);
+
+    bool isHighSpeed() const { return highSpeed; }
+
+private:
+    OsalSerialPort();
+
+    bool open();
+    void closeHandle();
+    void takeGuard();
+    void giveGuardBack();
+    template <typename Body>
+    bool guarded(Body&& body);
+
+    serialsys::PortHandle portHandle;
+    std::string portName;
+    serialsys::GuardHandle guard;
+    bool openFlag;
+    bool highSpeed;
+};
+
+} // namespace sparwick

@@ -1,0 +1,334 @@
+// The serial channel's operating-system calls on Linux and other POSIX systems.
+#include "serial/SerialSystem.h"
+
+#include "serial/DeviceNames.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sparwick::serialsys {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// An open port: the descriptor and the time-outs that its reads and writes obey. The
+// handle given out is the address of this record, as a Windows HANDLE names the kernel's.
+struct PosixPort {
+    int fd = -1;
+    CommTimeouts timeouts;
+};
+
+PosixPort* portOf(PortHandle handle)
+{
+    return handle == invalidPortHandle ? nullptr : reinterpret_cast<PosixPort*>(handle);
+}
+
+struct ComDeviceRange {
+    int firstPort;
+    int lastPort;
+    const char* device; // numbered from 0 at firstPort
+};
+
+// Which device stands for which COM name; the names above the table stand for none.
+constexpr std::array<ComDeviceRange, 4> comDeviceTable{{
+    {1, 32, "ttyS"},
+    {33, 64, "ttyUSB"},
+    {65, 96, "ttyACM"},
+    {97, 128, "ttyAMA"},
+}};
+
+// The longest time to wait for the descriptor, from now to the deadline, rounded up so
+// that a wait never ends just short of it; -1 without a deadline.
+int pollTimeout(const std::optional<Clock::time_point>& deadline)
+{
+    if (!deadline) {
+        return -1;
+    }
+    auto left = *deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    auto ms = std::chrono::ceil<milliseconds>(left).count();
+    return static_cast<int>(std::min<long long>(ms, 1'000'000));
+}
+
+std::optional<Clock::time_point> deadlineAfter(Clock::time_point start, std::uint64_t ms)
+{
+    return start + milliseconds(ms);
+}
+
+struct PosixGuard {
+    std::mutex mutex;
+    std::condition_variable available;
+    int count = 1;
+};
+
+} // namespace
+
+std::string systemDevicePath(const std::string& portName)
+{
+    auto number = comPortNumber(portName);
+    if (!number) {
+        return {};
+    }
+    for (const auto& range : comDeviceTable) {
+        if (*number >= range.firstPort && *number <= range.lastPort) {
+            return deviceDirectory() + "/" + range.device +
+                   std::to_string(*number - range.firstPort);
+        }
+    }
+    return {};
+}
+
+PortHandle openPort(const std::string& devicePath, OpenFailure* failure)
+{
+    auto fail = [failure](OpenFailure why) {
+        if (failure) {
+            *failure = why;
+        }
+        return invalidPortHandle;
+    };
+    if (devicePath.empty()) {
+        return fail(OpenFailure::absent);
+    }
+    // Non-blocking, so that neither the open nor any later call waits on carrier detect
+    // or a stopped line; every wait is a poll with a deadline of our own.
+    int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        bool inUse = errno == EBUSY || errno == EACCES || errno == EPERM;
+        return fail(inUse ? OpenFailure::inUse : OpenFailure::absent);
+    }
+    // Exclusive use, as share mode 0 gives on Windows: the lock keeps out every other
+    // opener that locks (ours included), TIOCEXCL every other opener but root. A device
+    // that is not a terminal refuses TIOCEXCL; the line settings then report it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return fail(OpenFailure::inUse);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    if (failure) {
+        *failure = OpenFailure::none;
+    }
+    return reinterpret_cast<PortHandle>(new PosixPort{fd, {}});
+}
+
+void closePort(PortHandle port)
+{
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return;
+    }
+    // Give up exclusive use first: the terminal keeps the flag past our close for as long
+    // as anyone else (the device end of a pseudo-terminal) has it open.
+    ::ioctl(p->fd, TIOCNXCL);
+    ::close(p->fd);
+    delete p;
+}
+
+LineResult applyLineSettings(PortHandle port, bool highSpeed)
+{
+    PosixPort* p = portOf(port);
+    termios tio{};
+    if (!p || ::tcgetattr(p->fd, &tio) != 0) {
+        return LineResult::getStateFailed;
+    }
+    cfmakeraw(&tio);
+    // XON/XOFF on output only: the device's XOFF stops us, we never send either.
+    tio.c_iflag |= IXON;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY | INPCK);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    speed_t speed = highSpeed ? B115200 : B19200;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
+        ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
+        return LineResult::setStateFailed;
+    }
+    // DTR and RTS held off. A pseudo-terminal has no modem lines and says so.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(p->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return LineResult::setStateFailed;
+    }
+    return LineResult::ok;
+}
+
+bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts)
+{
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return false;
+    }
+    timeouts = p->timeouts;
+    return true;
+}
+
+bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts)
+{
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return false;
+    }
+    p->timeouts = timeouts;
+    return true;
+}
+
+bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t& received)
+{
+    received = 0;
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return false;
+    }
+    const CommTimeouts& t = p->timeouts;
+    const auto start = Clock::now();
+    std::optional<Clock::time_point> total;
+    if (t.readTotalTimeoutMultiplier != 0 || t.readTotalTimeoutConstant != 0) {
+        total = deadlineAfter(start, std::uint64_t{t.readTotalTimeoutMultiplier} * wanted +
+                                         t.readTotalTimeoutConstant);
+    }
+    std::optional<Clock::time_point> gapEnd;
+    while (received < wanted) {
+        // The nearer of the two deadlines: the total, and the gap after the last byte.
+        auto deadline = total;
+        if (gapEnd && (!deadline || *gapEnd < *deadline)) {
+            deadline = gapEnd;
+        }
+        if (deadline && Clock::now() >= *deadline) {
+            return true;
+        }
+        pollfd pfd{p->fd, POLLIN, 0};
+        int ready = ::poll(&pfd, 1, pollTimeout(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (ready == 0) {
+            continue; // the deadline is checked at the top
+        }
+        if (pfd.revents & POLLNVAL) {
+            return false;
+        }
+        ssize_t n = ::read(p->fd, buffer + received, wanted - received);
+        if (n > 0) {
+            received += static_cast<std::uint32_t>(n);
+            if (t.readIntervalTimeout != 0) {
+                gapEnd = Clock::now() + milliseconds(t.readIntervalTimeout);
+            }
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // End of file or an I/O error on a terminal: the device has gone away (hang-up,
+            // unplugged adapter). That is a failed read, not a time-out.
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writePort(PortHandle port, const char* bytes, std::uint32_t length)
+{
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return false;
+    }
+    const CommTimeouts& t = p->timeouts;
+    std::optional<Clock::time_point> deadline;
+    if (t.writeTotalTimeoutMultiplier != 0 || t.writeTotalTimeoutConstant != 0) {
+        deadline = deadlineAfter(Clock::now(), std::uint64_t{t.writeTotalTimeoutMultiplier} *
+                                                       length +
+                                                   t.writeTotalTimeoutConstant);
+    }
+    std::uint32_t sent = 0;
+    while (sent < length) {
+        ssize_t n = ::write(p->fd, bytes + sent, length - sent);
+        if (n > 0) {
+            sent += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false; // the device has gone away
+        }
+        // The output is full or stopped by the device's XOFF: wait until it drains, or
+        // give up at the deadline, dropping what is unsent, as a Windows write does.
+        if (deadline && Clock::now() >= *deadline) {
+            return true;
+        }
+        pollfd pfd{p->fd, POLLOUT, 0};
+        int ready = ::poll(&pfd, 1, pollTimeout(deadline));
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void purgePort(PortHandle port)
+{
+    if (PosixPort* p = portOf(port)) {
+        ::tcflush(p->fd, TCIOFLUSH);
+    }
+}
+
+GuardHandle createGuard()
+{
+    return new PosixGuard;
+}
+
+bool waitGuard(GuardHandle guard, std::uint32_t timeoutMs)
+{
+    auto* g = static_cast<PosixGuard*>(guard);
+    if (!g) {
+        return false;
+    }
+    std::unique_lock lock(g->mutex);
+    auto taken = [g] { return g->count > 0; };
+    if (timeoutMs == waitForever) {
+        g->available.wait(lock, taken);
+    } else if (!g->available.wait_for(lock, milliseconds(timeoutMs), taken)) {
+        return false;
+    }
+    --g->count;
+    return true;
+}
+
+ReleaseResult releaseGuard(GuardHandle guard)
+{
+    auto* g = static_cast<PosixGuard*>(guard);
+    if (!g) {
+        return ReleaseResult::invalidHandle;
+    }
+    {
+        std::scoped_lock lock(g->mutex);
+        if (g->count >= 1) {
+            return ReleaseResult::failed; // past its maximum count of one
+        }
+        ++g->count;
+    }
+    g->available.notify_one();
+    return ReleaseResult::ok;
+}
+
+void closeGuard(GuardHandle guard)
+{
+    delete static_cast<PosixGuard*>(guard);
+}
+
+} // namespace sparwick::serialsys
