@@ -9,8 +9,7 @@
 namespace sparwick {
 namespace {
 
-void printToStandardError(std::string_view text)
-{
+void printToStandardError(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -21,16 +20,14 @@ struct HookSlot {
     MessageBoxHook hook = printToStandardError;
 };
 
-HookSlot& slot()
-{
+HookSlot& slot() {
     static HookSlot theSlot;
     return theSlot;
 }
 
 } // namespace
 
-MessageBoxHook setMessageBoxHook(MessageBoxHook hook)
-{
+MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
     if (!hook) {
         hook = printToStandardError;
     }
@@ -38,8 +35,7 @@ MessageBoxHook setMessageBoxHook(MessageBoxHook hook)
     return std::exchange(slot().hook, std::move(hook));
 }
 
-void showMessage(std::string_view text)
-{
+void showMessage(std::string_view text) {
     MessageBoxHook hook;
     {
         std::scoped_lock lock(slot().mutex);
@@ -49,8 +45,7 @@ void showMessage(std::string_view text)
     hook(text);
 }
 
-void abortWithMessage(std::string_view text)
-{
+void abortWithMessage(std::string_view text) {
     showMessage(text);
     throw UserAbort{};
 }

@@ -16,16 +16,14 @@ struct NameTable {
     std::string directory = "/dev";
 };
 
-NameTable& table()
-{
+NameTable& table() {
     static NameTable theTable;
     return theTable;
 }
 
 } // namespace
 
-std::string devicePath(const std::string& portName)
-{
+std::string devicePath(const std::string& portName) {
     {
         std::scoped_lock lock(table().mutex);
         if (auto it = table().standIns.find(portName); it != table().standIns.end()) {
@@ -35,8 +33,7 @@ std::string devicePath(const std::string& portName)
     return serialsys::systemDevicePath(portName);
 }
 
-void standFor(const std::string& portName, const std::string& path)
-{
+void standFor(const std::string& portName, const std::string& path) {
     std::scoped_lock lock(table().mutex);
     if (path.empty()) {
         table().standIns.erase(portName);
@@ -45,14 +42,12 @@ void standFor(const std::string& portName, const std::string& path)
     }
 }
 
-void forgetAllStandIns()
-{
+void forgetAllStandIns() {
     std::scoped_lock lock(table().mutex);
     table().standIns.clear();
 }
 
-std::optional<int> comPortNumber(const std::string& portName)
-{
+std::optional<int> comPortNumber(const std::string& portName) {
     if (portName.size() < 4 || portName.size() > 6 || portName.compare(0, 3, "COM") != 0 ||
         portName[3] == '0') {
         return std::nullopt;
@@ -71,14 +66,12 @@ std::optional<int> comPortNumber(const std::string& portName)
     return number;
 }
 
-void setDeviceDirectory(const std::string& directory)
-{
+void setDeviceDirectory(const std::string& directory) {
     std::scoped_lock lock(table().mutex);
     table().directory = directory;
 }
 
-std::string deviceDirectory()
-{
+std::string deviceDirectory() {
     std::scoped_lock lock(table().mutex);
     return table().directory;
 }

@@ -19,8 +19,7 @@ constexpr std::uint32_t exitGuardWaitMs = 10;
 
 } // namespace
 
-OsalSerialPort& OsalSerialPort::instance()
-{
+OsalSerialPort& OsalSerialPort::instance() {
     // Built on first use, destroyed at process exit.
     static OsalSerialPort channel;
     return channel;
@@ -30,14 +29,12 @@ OsalSerialPort::OsalSerialPort()
     : portHandle(serialsys::invalidPortHandle)
     , guard(serialsys::createGuard())
     , openFlag(false)
-    , highSpeed(true)
-{
+    , highSpeed(true) {
     // A guard that could not be made shows up as "OSAL semaphore error!" at the first
     // guarded operation.
 }
 
-OsalSerialPort::~OsalSerialPort()
-{
+OsalSerialPort::~OsalSerialPort() {
     // The port itself has been closed by the last update's clean-up.
     serialsys::waitGuard(guard, exitGuardWaitMs);
     serialsys::closeGuard(guard);
@@ -45,15 +42,13 @@ OsalSerialPort::~OsalSerialPort()
     portName.clear();
 }
 
-void OsalSerialPort::takeGuard()
-{
+void OsalSerialPort::takeGuard() {
     if (!serialsys::waitGuard(guard, serialsys::waitForever)) {
         abortWithMessage(serialmsg::semaphoreError);
     }
 }
 
-void OsalSerialPort::giveGuardBack()
-{
+void OsalSerialPort::giveGuardBack() {
     // A guard that no longer exists cannot be held by anyone: that release is as good as
     // done. Any other failure leaves the channel unusable and is reported.
     if (serialsys::releaseGuard(guard) == serialsys::ReleaseResult::failed) {
@@ -61,8 +56,7 @@ void OsalSerialPort::giveGuardBack()
     }
 }
 
-void OsalSerialPort::closeHandle()
-{
+void OsalSerialPort::closeHandle() {
     if (portHandle != serialsys::invalidPortHandle) {
         serialsys::closePort(portHandle);
         portHandle = serialsys::invalidPortHandle;
@@ -74,8 +68,7 @@ void OsalSerialPort::closeHandle()
 // leaves by an exception, that exception (whose message has been shown) is the one that
 // goes on, whatever the release says.
 template <typename Body>
-bool OsalSerialPort::guarded(Body&& body)
-{
+bool OsalSerialPort::guarded(Body&& body) {
     takeGuard();
     bool result = false;
     try {
@@ -88,8 +81,7 @@ bool OsalSerialPort::guarded(Body&& body)
     return result;
 }
 
-bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed)
-{
+bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed) {
     highSpeed = newHighSpeed;
     return guarded([&] {
         if (name == portName) {
@@ -114,8 +106,7 @@ bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed)
     });
 }
 
-bool OsalSerialPort::open()
-{
+bool OsalSerialPort::open() {
     portHandle = serialsys::openPort(devicePath(portName));
     if (portHandle == serialsys::invalidPortHandle) {
         return false;
@@ -146,8 +137,7 @@ bool OsalSerialPort::open()
     return true;
 }
 
-void OsalSerialPort::close()
-{
+void OsalSerialPort::close() {
     // The outcome of the wait is not examined: closing must work even without a guard.
     serialsys::waitGuard(guard, serialsys::waitForever);
     closeHandle();
@@ -156,8 +146,7 @@ void OsalSerialPort::close()
 }
 
 bool OsalSerialPort::read(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted,
-                          std::uint32_t timeoutMs)
-{
+                          std::uint32_t timeoutMs) {
     if (bytesWanted < 1) {
         return false;
     }
@@ -179,8 +168,7 @@ bool OsalSerialPort::read(char* buffer, std::uint32_t& bytesRead, std::int32_t b
     });
 }
 
-bool OsalSerialPort::write(const char* bytes, std::int32_t length)
-{
+bool OsalSerialPort::write(const char* bytes, std::int32_t length) {
     return guarded([&] {
         // A negative length has no bytes behind it: it is refused rather than sent as a
         // huge unsigned count.
@@ -191,8 +179,7 @@ bool OsalSerialPort::write(const char* bytes, std::int32_t length)
     });
 }
 
-void OsalSerialPort::purge(std::uint32_t delayMs)
-{
+void OsalSerialPort::purge(std::uint32_t delayMs) {
     sleepMilliseconds(delayMs);
     serialsys::purgePort(portHandle);
 }

@@ -5,8 +5,7 @@
 
 namespace sparwick {
 
-void sleepMilliseconds(std::uint32_t ms)
-{
+void sleepMilliseconds(std::uint32_t ms) {
     // An absolute deadline on the monotonic clock: a signal that interrupts the sleep
     // does not shorten it, and a change of the wall clock does not stretch it.
     timespec deadline{};

@@ -30,8 +30,7 @@ struct PosixPort {
     CommTimeouts timeouts;
 };
 
-PosixPort* portOf(PortHandle handle)
-{
+PosixPort* portOf(PortHandle handle) {
     return handle == invalidPortHandle ? nullptr : reinterpret_cast<PosixPort*>(handle);
 }
 
@@ -51,8 +50,7 @@ constexpr std::array<ComDeviceRange, 4> comDeviceTable{{
 
 // The longest time to wait for the descriptor, from now to the deadline, rounded up so
 // that a wait never ends just short of it; -1 without a deadline.
-int pollTimeout(const std::optional<Clock::time_point>& deadline)
-{
+int pollTimeout(const std::optional<Clock::time_point>& deadline) {
     if (!deadline) {
         return -1;
     }
@@ -64,8 +62,7 @@ int pollTimeout(const std::optional<Clock::time_point>& deadline)
     return static_cast<int>(std::min<long long>(ms, 1'000'000));
 }
 
-std::optional<Clock::time_point> deadlineAfter(Clock::time_point start, std::uint64_t ms)
-{
+std::optional<Clock::time_point> deadlineAfter(Clock::time_point start, std::uint64_t ms) {
     return start + milliseconds(ms);
 }
 
@@ -77,8 +74,7 @@ struct PosixGuard {
 
 } // namespace
 
-std::string systemDevicePath(const std::string& portName)
-{
+std::string systemDevicePath(const std::string& portName) {
     auto number = comPortNumber(portName);
     if (!number) {
         return {};
@@ -92,8 +88,7 @@ std::string systemDevicePath(const std::string& portName)
     return {};
 }
 
-PortHandle openPort(const std::string& devicePath, OpenFailure* failure)
-{
+PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
     auto fail = [failure](OpenFailure why) {
         if (failure) {
             *failure = why;
@@ -124,8 +119,7 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure)
     return reinterpret_cast<PortHandle>(new PosixPort{fd, {}});
 }
 
-void closePort(PortHandle port)
-{
+void closePort(PortHandle port) {
     PosixPort* p = portOf(port);
     if (!p) {
         return;
@@ -137,8 +131,7 @@ void closePort(PortHandle port)
     delete p;
 }
 
-LineResult applyLineSettings(PortHandle port, bool highSpeed)
-{
+LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     PosixPort* p = portOf(port);
     termios tio{};
     if (!p || ::tcgetattr(p->fd, &tio) != 0) {
@@ -167,8 +160,7 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed)
     return LineResult::ok;
 }
 
-bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts)
-{
+bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {
     PosixPort* p = portOf(port);
     if (!p) {
         return false;
@@ -177,8 +169,7 @@ bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts)
     return true;
 }
 
-bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts)
-{
+bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts) {
     PosixPort* p = portOf(port);
     if (!p) {
         return false;
@@ -187,8 +178,7 @@ bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts)
     return true;
 }
 
-bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t& received)
-{
+bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t& received) {
     received = 0;
     PosixPort* p = portOf(port);
     if (!p) {
@@ -240,8 +230,7 @@ bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t
     return true;
 }
 
-bool writePort(PortHandle port, const char* bytes, std::uint32_t length)
-{
+bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
     PosixPort* p = portOf(port);
     if (!p) {
         return false;
@@ -249,9 +238,9 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length)
     const CommTimeouts& t = p->timeouts;
     std::optional<Clock::time_point> deadline;
     if (t.writeTotalTimeoutMultiplier != 0 || t.writeTotalTimeoutConstant != 0) {
-        deadline = deadlineAfter(Clock::now(), std::uint64_t{t.writeTotalTimeoutMultiplier} *
-                                                       length +
-                                                   t.writeTotalTimeoutConstant);
+        deadline =
+            deadlineAfter(Clock::now(), std::uint64_t{t.writeTotalTimeoutMultiplier} * length +
+                                            t.writeTotalTimeoutConstant);
     }
     std::uint32_t sent = 0;
     while (sent < length) {
@@ -280,20 +269,17 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length)
     return true;
 }
 
-void purgePort(PortHandle port)
-{
+void purgePort(PortHandle port) {
     if (PosixPort* p = portOf(port)) {
         ::tcflush(p->fd, TCIOFLUSH);
     }
 }
 
-GuardHandle createGuard()
-{
+GuardHandle createGuard() {
     return new PosixGuard;
 }
 
-bool waitGuard(GuardHandle guard, std::uint32_t timeoutMs)
-{
+bool waitGuard(GuardHandle guard, std::uint32_t timeoutMs) {
     auto* g = static_cast<PosixGuard*>(guard);
     if (!g) {
         return false;
@@ -309,8 +295,7 @@ bool waitGuard(GuardHandle guard, std::uint32_t timeoutMs)
     return true;
 }
 
-ReleaseResult releaseGuard(GuardHandle guard)
-{
+ReleaseResult releaseGuard(GuardHandle guard) {
     auto* g = static_cast<PosixGuard*>(guard);
     if (!g) {
         return ReleaseResult::invalidHandle;
@@ -326,8 +311,7 @@ ReleaseResult releaseGuard(GuardHandle guard)
     return ReleaseResult::ok;
 }
 
-void closeGuard(GuardHandle guard)
-{
+void closeGuard(GuardHandle guard) {
     delete static_cast<PosixGuard*>(guard);
 }
 

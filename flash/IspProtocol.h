@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// The LPC2000 ISP conversation as this host speaks it: every line it sends and every
+// reply it expects, byte for byte. Each literal is a C string literal, so data() is
+// zero-terminated. Echoed replies begin with the line just sent: the boot loader echoes
+// until "A 0", and echoes that line too.
+namespace sparwick::isp {
+
+inline constexpr std::string_view syncRequest = "?";
+inline constexpr std::string_view syncReply = "Synchronized\r\n";
+inline constexpr std::string_view syncWord = "Synchronized\r\n";
+inline constexpr std::string_view syncWordReply = "Synchronized\r\nOK\r\n";
+// The crystal frequency in kHz: 14.746 MHz.
+inline constexpr std::string_view crystal = "14746\r\n";
+inline constexpr std::string_view crystalReply = "14746\r\nOK\r\n";
+inline constexpr std::string_view echoOff = "A 0\r\n";
+inline constexpr std::string_view echoOffReply = "A 0\r\n0\r\n";
+// 23130 is the protocol's unlock code.
+inline constexpr std::string_view unlock = "U 23130\r\n";
+inline constexpr std::string_view readPartId = "J\r\n";
+inline constexpr std::string_view success = "0\r\n"; // CMD_SUCCESS
+inline constexpr std::string_view checksumAccepted = "OK\r\n";
+
+inline constexpr std::string_view lineEnd = "\r\n";
+inline constexpr char prepareLetter = 'P';
+inline constexpr char eraseLetter = 'E';
+inline constexpr char blankCheckLetter = 'I';
+inline constexpr std::string_view writeToRamCommand = "W ";
+inline constexpr std::string_view copyCommand = "C ";
+inline constexpr std::string_view goCommand = "G ";
+inline constexpr std::string_view armModeSuffix = " A\r\n";
+
+// Every reply is awaited this long in all.
+inline constexpr std::uint32_t replyTimeoutMs = 1000;
+// Before "?": wait this long, then discard whatever is pending.
+inline constexpr std::uint32_t purgeDelayMs = 1;
+
+// Buffers: a command line with its line end and terminator, a reply with its terminator.
+inline constexpr std::size_t commandBufferSize = 32;
+inline constexpr std::size_t replyBufferSize = 32;
+
+// The uuencoded transfer: 45 data bytes a line ('M' = 0x20 + 45), a checksum line after
+// every 20 data lines and after the last, and a pause after each data line. The longer
+// pause belongs to the higher speed.
+inline constexpr std::int32_t bytesPerLine = 45;
+inline constexpr std::int32_t linesPerChecksum = 20;
+inline constexpr std::size_t dataLineBufferSize = 64; // 63 bytes of line and a terminator
+inline constexpr std::uint32_t linePauseHighSpeedMs = 20;
+inline constexpr std::uint32_t linePauseLowSpeedMs = 2;
+
+} // namespace sparwick::isp

@@ -1,0 +1,198 @@
+#include "flash/UpdateContext.h"
+
+#include "flash/CommandLine.h"
+#include "flash/FlashLayout.h"
+#include "flash/IspProtocol.h"
+#include "flash/UpdateMessages.h"
+#include "flash/Uuencode.h"
+#include "platform/MessageBox.h"
+#include "platform/Sleep.h"
+#include "serial/OsalSerialPort.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sparwick {
+namespace {
+
+using Line = CommandLine<isp::commandBufferSize>;
+
+std::string_view received(const char* buffer, std::uint32_t bytesRead) {
+    return {buffer, bytesRead};
+}
+
+} // namespace
+
+UpdateContext::UpdateContext(const std::uint8_t* image, std::uint32_t imageSize)
+    : imagePointer(image)
+    , imageBytes(imageSize) {}
+
+void UpdateContext::sendLine(const char* text) {
+    // A failed write is not examined: it shows up as a missing reply.
+    OsalSerialPort::instance().write(text, static_cast<std::int32_t>(std::strlen(text)));
+}
+
+bool UpdateContext::readReply(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted) {
+    if (!OsalSerialPort::instance().read(buffer, bytesRead, bytesWanted, isp::replyTimeoutMs)) {
+        abortWithMessage(msg::couldNotCommunicate);
+    }
+    buffer[bytesRead] = '\0';
+    return true;
+}
+
+void UpdateContext::expectReply(std::string_view expected, std::string_view failure) {
+    // Exactly the expected bytes: a reply cut short by the time-out fails like a wrong one,
+    // and whatever the device sent beyond them stays unread for the next exchange.
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    readReply(reply, bytesRead, static_cast<std::int32_t>(expected.size()));
+    if (received(reply, bytesRead) != expected) {
+        abortWithMessage(failure);
+    }
+}
+
+void UpdateContext::exchange(const char* line, std::string_view expected,
+                             std::string_view failure) {
+    sendLine(line);
+    expectReply(expected, failure);
+}
+
+bool UpdateContext::synchronize() {
+    OsalSerialPort& port = OsalSerialPort::instance();
+    port.purge(isp::purgeDelayMs);
+    sendLine(isp::syncRequest.data());
+    // The first reply is the device's sign of life at all: a port that did not open, or a
+    // device that is absent or not in upgrade mode, ends here with the long message.
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
+                   isp::replyTimeoutMs) ||
+        received(reply, bytesRead) != isp::syncReply) {
+        abortWithMessage(msg::noDevice);
+    }
+    exchange(isp::syncWord.data(), isp::syncWordReply, msg::syncFailure);
+    exchange(isp::crystal.data(), isp::crystalReply, msg::clockFailure);
+    return true;
+}
+
+bool UpdateContext::setEchoOff() {
+    exchange(isp::echoOff.data(), isp::echoOffReply, msg::echoFailure);
+    return true;
+}
+
+bool UpdateContext::unlock() {
+    exchange(isp::unlock.data(), isp::success, msg::unlockFailure);
+    return true;
+}
+
+std::int32_t UpdateContext::identifyPart() {
+    sendLine(isp::readPartId.data());
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    readReply(reply, bytesRead,
+              static_cast<std::int32_t>(layout::supportedParts[0].idReply.size()));
+    for (const auto& part : layout::supportedParts) {
+        if (received(reply, bytesRead) == part.idReply) {
+            return part.sectorCount;
+        }
+    }
+    abortWithMessage(msg::partIdInvalid);
+}
+
+bool UpdateContext::checkPartId() {
+    identifyPart();
+    return true;
+}
+
+std::int32_t UpdateContext::readSectorCount() {
+    N = identifyPart();
+    return N;
+}
+
+bool UpdateContext::prepareSectors(std::int32_t start, std::int32_t end) {
+    return sectorCommand(isp::prepareLetter, start, end);
+}
+
+bool UpdateContext::eraseSectors(std::int32_t start, std::int32_t end) {
+    return sectorCommand(isp::eraseLetter, start, end);
+}
+
+bool UpdateContext::blankCheckSectors(std::int32_t start, std::int32_t end) {
+    return sectorCommand(isp::blankCheckLetter, start, end);
+}
+
+bool UpdateContext::sectorCommand(char letter, std::int32_t start, std::int32_t end) {
+    if (!(start >= 0 && start < N && end >= 0 && end < N && start <= end)) {
+        abortWithMessage(msg::invalidPrepareSector);
+    }
+    Line line;
+    line.character(letter).text(" ").number(start).text(" ").number(end).text(isp::lineEnd);
+    exchange(line.c_str(), isp::success, msg::sectorCommandFailed);
+    return true;
+}
+
+bool UpdateContext::writeToRam(std::int32_t address, std::int32_t count, const std::uint8_t* data) {
+    Line command;
+    command.text(isp::writeToRamCommand).number(address).text(" ").number(count).text(isp::lineEnd);
+    exchange(command.c_str(), isp::success, msg::writeToRamFailed);
+
+    std::uint32_t lineSum = 0;
+    std::int32_t linesSinceChecksum = 0;
+    if (count <= 0) {
+        return true;
+    }
+    const std::uint32_t pauseMs = OsalSerialPort::instance().isHighSpeed()
+                                      ? isp::linePauseHighSpeedMs
+                                      : isp::linePauseLowSpeedMs;
+    for (std::int32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
+        // Whole lines of 45 bytes; a count that is not a multiple of 45 ends with a shorter
+        // line, so that nothing beyond count bytes is read.
+        const auto length = static_cast<std::size_t>(std::min(isp::bytesPerLine, count - offset));
+        char dataLine[isp::dataLineBufferSize];
+        std::size_t size = uuencodeLine(data + offset, length, dataLine, lineSum);
+        dataLine[size++] = '\r';
+        dataLine[size++] = '\n';
+        dataLine[size] = '\0';
+        sendLine(dataLine);
+        sleepMilliseconds(pauseMs);
+        if (++linesSinceChecksum == isp::linesPerChecksum) {
+            sendChecksum(lineSum);
+            lineSum = 0;
+            linesSinceChecksum = 0;
+        }
+    }
+    if (linesSinceChecksum != 0) {
+        sendChecksum(lineSum);
+    }
+    return true;
+}
+
+bool UpdateContext::sendChecksum(std::uint32_t sum) {
+    Line line;
+    line.number(sum).text(isp::lineEnd);
+    exchange(line.c_str(), isp::checksumAccepted, msg::checksumFailed);
+    return true;
+}
+
+bool UpdateContext::copyRamToFlash(std::int32_t flashAddress, std::int32_t ramAddress,
+                                   std::int32_t count) {
+    Line line;
+    line.text(isp::copyCommand)
+        .number(flashAddress)
+        .text(" ")
+        .number(ramAddress)
+        .text(" ")
+        .number(count)
+        .text(isp::lineEnd);
+    exchange(line.c_str(), isp::success, msg::copyFailed);
+    return true;
+}
+
+bool UpdateContext::goToAddress(std::uint32_t address) {
+    Line line;
+    line.text(isp::goCommand).number(address).text(isp::armModeSuffix);
+    exchange(line.c_str(), isp::success, msg::goFailed);
+    return true;
+}
+
+} // namespace sparwick

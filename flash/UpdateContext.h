@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace sparwick {
+
+// One run of an update: the part's sector count once it is known, the image being
+// written, and every ISP command, each one exchange on the serial channel. A command
+// returns only when the device gave exactly the expected reply; any other outcome shows
+// the command's own message and ends the update with UserAbort.
+class UpdateContext {
+public:
+    UpdateContext(const std::uint8_t* image, std::uint32_t imageSize);
+
+    // The handshake, in the order an update runs it.
+    bool synchronize();
+    bool setEchoOff();
+    bool unlock();
+    bool checkPartId();
+    std::int32_t readSectorCount();
+
+    // Flash sectors start to end, both within the part: nothing is sent otherwise.
+    bool prepareSectors(std::int32_t start, std::int32_t end);
+    bool eraseSectors(std::int32_t start, std::int32_t end);
+    bool blankCheckSectors(std::int32_t start, std::int32_t end);
+    bool sectorCommand(char letter, std::int32_t start, std::int32_t end);
+
+    // count bytes from data into device RAM at address, as uuencoded lines of 45 bytes
+    // with a checksum exchange after every 20 lines and after the last. Reads exactly
+    // count bytes of data.
+    bool writeToRam(std::int32_t address, std::int32_t count, const std::uint8_t* data);
+    bool sendChecksum(std::uint32_t sum);
+    bool copyRamToFlash(std::int32_t flashAddress, std::int32_t ramAddress, std::int32_t count);
+    // Starts the code at address in ARM mode.
+    bool goToAddress(std::uint32_t address);
+
+    // The exchange routines every command is made of: send a zero-terminated line; read
+    // bytesWanted bytes with the reply time-out and terminate them in buffer.
+    void sendLine(const char* text);
+    bool readReply(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted);
+
+    std::int32_t sectorCount() const { return N; }
+    const std::uint8_t* image() const { return imagePointer; }
+    std::uint32_t imageSize() const { return imageBytes; }
+
+private:
+    // Sends line, reads as many bytes as expected has and requires exactly those.
+    void exchange(const char* line, std::string_view expected, std::string_view failure);
+    void expectReply(std::string_view expected, std::string_view failure);
+    std::int32_t identifyPart();
+
+    std::int32_t N = 0;
+    const std::uint8_t* imagePointer;
+    std::uint32_t imageBytes;
+};
+
+} // namespace sparwick

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string_view>
+
+// Every message an update can end with, as the user reads it.
+namespace sparwick::msg {
+
+inline constexpr std::string_view success = "Software successfully upgraded!";
+inline constexpr std::string_view fatalError = "Fatal Error. Contract Norvane for assistance.";
+
+inline constexpr std::string_view couldNotExtractImage =
+    "Software upgrade failed. Could not extract flash image.";
+inline constexpr std::string_view couldNotLoadImage =
+    "Software upgrade failed. Could not load flash image.";
+inline constexpr std::string_view couldNotLockImage =
+    "Software upgrade failed. Could not lock flash image.";
+
+inline constexpr std::string_view noDevice =
+    "Software upgrade failed. Could not communicate with the device. Please check the "
+    "following:\n\t1. Ensure you have selected the correct COM port.\n\t2. Ensure the device "
+    "is plugged in to the PC.\n\t3. Ensure the device has be put into software upgrade "
+    "mode.\n\t4. If a previous attempt failed, remove power from device and enter software "
+    "upgrade mode again.";
+inline constexpr std::string_view couldNotCommunicate =
+    "Software upgrade failed. Could not communicate with the device.";
+inline constexpr std::string_view syncFailure =
+    "Software upgrade failed. Synnchronization failure.";
+inline constexpr std::string_view clockFailure =
+    "Software upgrade failed. Clock frequency could not be set.";
+inline constexpr std::string_view echoFailure = "Software upgrade failed. Could not turn off echo.";
+inline constexpr std::string_view unlockFailure =
+    "Software upgrade failed. Could not unlock device.";
+inline constexpr std::string_view partIdInvalid = "Software upgrade failed. Part id invalid.";
+
+inline constexpr std::string_view invalidPrepareSector =
+    "Software upgrade failed. Invalid prepare sector.";
+inline constexpr std::string_view sectorCommandFailed =
+    "Software upgrade failed. Could not execute sector command.";
+inline constexpr std::string_view writeToRamFailed =
+    "Software upgrade failed. Failed to write to RAM.";
+inline constexpr std::string_view checksumFailed = "Software upgrade failed. Failed checksum.";
+inline constexpr std::string_view copyFailed = "Software upgrade failed. Failed copy RAM to flash.";
+inline constexpr std::string_view goFailed = "Software upgrade failed. Failed to go to address.";
+
+} // namespace sparwick::msg
