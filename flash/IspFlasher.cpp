@@ -1,0 +1,99 @@
+#include "flash/IspFlasher.h"
+
+#include "flash/FlashImage.h"
+#include "flash/FlashLayout.h"
+#include "flash/UpdateContext.h"
+#include "flash/UpdateMessages.h"
+#include "platform/MessageBox.h"
+#include "platform/Resources.h"
+#include "platform/Sleep.h"
+#include "serial/OsalSerialPort.h"
+
+namespace sparwick {
+namespace {
+
+int percentDone(std::uint32_t offset, std::uint32_t size) {
+    return static_cast<int>(static_cast<float>(offset * 100u) / static_cast<float>(size));
+}
+
+} // namespace
+
+IspFlasher::~IspFlasher() {
+    try {
+        OsalSerialPort::instance().close();
+    } catch (...) {
+        // Its message has been shown; a destructor has no one to pass it on to.
+    }
+    freeImage();
+}
+
+void IspFlasher::freeImage() {
+    if (imageHandle != noHandle) {
+        freeResource(reinterpret_cast<ResourceHandle>(imageHandle));
+        imageHandle = noHandle;
+    }
+}
+
+bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed) {
+    FineTimerScope fineTimer;
+    freeImage();
+
+    ResourceInfo info = findResource(firmwareResourceId, firmwareResourceType);
+    if (!info) {
+        abortWithMessage(msg::couldNotExtractImage);
+    }
+    ResourceHandle loaded = loadResource(info);
+    if (!loaded) {
+        abortWithMessage(msg::couldNotLoadImage);
+    }
+    imageHandle = reinterpret_cast<std::intptr_t>(loaded);
+    const std::uint32_t size = sizeofResource(info);
+    const std::uint8_t* bytes = lockResource(loaded);
+    if (!bytes) {
+        abortWithMessage(msg::couldNotLockImage);
+    }
+    FlashImage image(bytes, size);
+
+    OsalSerialPort& port = OsalSerialPort::instance();
+    port.close();
+    // A port that does not open shows up at the first exchange, with the message that
+    // tells the user what to check.
+    port.selectPort(portName, highSpeed);
+
+    UpdateContext context(bytes, size);
+    context.synchronize();
+    context.setEchoOff();
+    context.unlock();
+    context.checkPartId();
+    const std::int32_t sectors = context.readSectorCount();
+    const std::int32_t last = sectors - 1;
+
+    // An image the part cannot hold is refused before the erase, so that a device that
+    // cannot take it keeps the firmware it has.
+    if (size > layout::flashSize(sectors)) {
+        abortWithMessage(msg::invalidPrepareSector);
+    }
+
+    context.prepareSectors(0, last);
+    context.eraseSectors(0, last);
+    // Sector 0 is left out: in ISP mode its first 64 bytes read back as the boot block's
+    // vectors, so it never checks blank.
+    context.blankCheckSectors(1, last);
+
+    for (std::uint32_t offset = 0; offset < size; offset += layout::blockSize) {
+        context.writeToRam(static_cast<std::int32_t>(layout::ramBufferAddress),
+                           static_cast<std::int32_t>(layout::ramWriteLength), image.block(offset));
+        const std::int32_t sector = layout::sectorOfOffset(offset, sectors);
+        context.prepareSectors(sector, sector);
+        context.copyRamToFlash(static_cast<std::int32_t>(offset),
+                               static_cast<std::int32_t>(layout::ramBufferAddress),
+                               static_cast<std::int32_t>(layout::copyLength));
+        progressSink.setProgress(percentDone(offset, size));
+    }
+
+    context.goToAddress(layout::startAddress);
+    showMessage(msg::success);
+    return true;
+}
+
+} // namespace sparwick

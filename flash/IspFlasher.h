@@ -1,0 +1,30 @@
+#pragma once
+
+#include "flash/ProgressSink.h"
+
+#include <cstdint>
+#include <string>
+
+namespace sparwick {
+
+// One press of "Update Software": writes the firmware image this program carries into
+// the flash of the device on portName and starts it. Ends with the success message and
+// true, or with a failure's message and UserAbort (or a framework error). Destroying the
+// flasher closes the serial channel and frees the image, however the update ended.
+class IspFlasher {
+public:
+    IspFlasher() = default;
+    ~IspFlasher();
+    IspFlasher(const IspFlasher&) = delete;
+    IspFlasher& operator=(const IspFlasher&) = delete;
+
+    bool program(ProgressSink& progressSink, std::string portName, bool highSpeed);
+
+private:
+    void freeImage();
+
+    static constexpr std::intptr_t noHandle = -1;
+    std::intptr_t imageHandle = noHandle;
+};
+
+} // namespace sparwick
