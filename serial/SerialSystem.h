@@ -36,6 +36,10 @@ std::string systemDevicePath(const std::string& portName);
 PortHandle openPort(const std::string& devicePath, OpenFailure* failure = nullptr);
 void closePort(PortHandle port);
 
+// Whether a serial port stands at devicePath: it opens, or it exists and another program
+// holds it. Leaves nothing open.
+bool probePort(const std::string& devicePath);
+
 // Reads the port's line settings, sets the fixed ones of this channel (8N1, the chosen
 // speed, XON/XOFF on output only, no hardware handshake, DTR and RTS off, every other
 // setting as read) and writes them back: GetCommState, then SetCommState.

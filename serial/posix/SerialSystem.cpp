@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -129,6 +130,25 @@ void closePort(PortHandle port) {
     ::ioctl(p->fd, TIOCNXCL);
     ::close(p->fd);
     delete p;
+}
+
+bool probePort(const std::string& devicePath) {
+    OpenFailure why = OpenFailure::none;
+    PortHandle port = openPort(devicePath, &why);
+    if (port == invalidPortHandle) {
+        return why == OpenFailure::inUse;
+    }
+    int fd = portOf(port)->fd;
+    // Only a terminal is a serial port. The kernel makes a node for every ttyS line it
+    // might have; one with no UART behind it reports the unknown serial type. Terminals
+    // that have no serial details at all (USB CDC, pseudo-terminals) are ports as they are.
+    bool present = ::isatty(fd) == 1;
+    serial_struct details{};
+    if (present && ::ioctl(fd, TIOCGSERIAL, &details) == 0 && details.type == PORT_UNKNOWN) {
+        present = false;
+    }
+    closePort(port);
+    return present;
 }
 
 LineResult applyLineSettings(PortHandle port, bool highSpeed) {
