@@ -25,7 +25,7 @@ inline constexpr std::string_view firmwareResourceType = "FLASHIMAGE";
 
 // For tests: within this process, the resource id of type is found with these bytes
 // instead of the linked ones (which the caller keeps alive), or one step of using it
-// fails. restoreResources() undoes every substitution.
+// fails (until restored). restoreResources() undoes every substitution and failure.
 enum class ResourceStep { none, find, load, lock };
 void substituteResource(int id, std::string_view type, std::span<const std::uint8_t> bytes);
 void failResourceStep(ResourceStep step);
