@@ -1,0 +1,45 @@
+#include "cli/ProgressPrinter.h"
+
+#include <algorithm>
+#include <string>
+#include <unistd.h>
+
+namespace sparwick::cli {
+namespace {
+
+constexpr int barWidth = 40;
+
+} // namespace
+
+ProgressPrinter::ProgressPrinter(std::FILE* stream)
+    : out(stream)
+    , terminal(::isatty(::fileno(stream)) == 1)
+    , start(std::chrono::steady_clock::now()) {}
+
+void ProgressPrinter::setProgress(int percent) {
+    if (!terminal) {
+        std::fprintf(out, "progress %d%%\n", percent);
+        std::fflush(out);
+        return;
+    }
+    auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    int filled = std::clamp(percent, 0, 100) * barWidth / 100;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(barWidth, '.');
+    std::fprintf(out, "\r[%s] %3d%%  %lld:%02lld", bar.c_str(), percent,
+                 static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    std::fflush(out);
+    lineOpen = true;
+}
+
+void ProgressPrinter::finishLine() {
+    if (lineOpen) {
+        std::fputc('\n', out);
+        std::fflush(out);
+        lineOpen = false;
+    }
+}
+
+} // namespace sparwick::cli

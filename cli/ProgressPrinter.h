@@ -1,0 +1,29 @@
+#pragma once
+
+#include "flash/ProgressSink.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace sparwick::cli {
+
+// Shows an update's progress on standard output: a bar with the percentage and the
+// elapsed time when that is a terminal, one line per report otherwise (for logs and
+// scripts). Before a message is printed the bar's line is ended, so that nothing is
+// written over.
+class ProgressPrinter : public ProgressSink {
+public:
+    explicit ProgressPrinter(std::FILE* out);
+
+    void setProgress(int percent) override;
+    // Ends the bar's line if one is showing.
+    void finishLine();
+
+private:
+    std::FILE* out;
+    bool terminal;
+    bool lineOpen = false;
+    std::chrono::steady_clock::time_point start;
+};
+
+} // namespace sparwick::cli

@@ -1,0 +1,54 @@
+#include "cli/Update.h"
+
+#include "cli/ProgressPrinter.h"
+#include "flash/IspFlasher.h"
+#include "flash/UpdateMessages.h"
+#include "platform/MessageBox.h"
+#include "platform/UserAbort.h"
+#include "serial/ComPortList.h"
+#include "serial/DeviceNames.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace sparwick::cli {
+namespace {
+
+void print(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+ExitStatus runUpdate(const std::string& portName, bool highSpeed) {
+    ProgressPrinter progress(stdout);
+    MessageBoxHook previous = setMessageBoxHook([&progress](std::string_view text) {
+        progress.finishLine();
+        print(text == msg::success ? stdout : stderr, text);
+    });
+    ExitStatus status = exitSuccess;
+    try {
+        // The flasher is gone, the port closed and the image freed, before any handler runs.
+        IspFlasher flasher;
+        flasher.program(progress, portName, highSpeed);
+    } catch (const UserAbort&) {
+        status = exitUpdateFailed;
+    } catch (const std::exception&) {
+        progress.finishLine();
+        print(stderr, msg::fatalError);
+        status = exitFatal;
+    }
+    setMessageBoxHook(std::move(previous));
+    return status;
+}
+
+void printPortList(std::FILE* out) {
+    for (const std::string& name : ComPortList::instance().ports()) {
+        std::fprintf(out, "%-7s %s\n", name.c_str(), devicePath(name).c_str());
+    }
+    std::fflush(out);
+}
+
+} // namespace sparwick::cli

@@ -1,0 +1,158 @@
+// sparwick-cli as a user or a script runs it: its exit statuses, which stream each message
+// goes to, and its progress lines when standard output is not a terminal.
+#include "cli/Update.h"
+#include "flash/UpdateMessages.h"
+#include "serial/DeviceNames.h"
+#include "tests/e2e/UpdateRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PseudoTerminal.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <unistd.h>
+
+namespace sparwick {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string cli = SPARWICK_CLI_PATH;
+const std::string lpcsim = SPARWICK_LPCSIM_PATH;
+
+test::ChildResult runCli(std::vector<std::string> args, std::chrono::milliseconds deadline = 10s) {
+    args.insert(args.begin(), cli);
+    return test::runChild(args, deadline);
+}
+
+std::string line(std::string_view text) {
+    return std::string(text) + "\n";
+}
+
+fs::path scratch(const std::string& name) {
+    return fs::temp_directory_path() / ("sparwick-cli-" + std::to_string(::getpid()) + "-" + name);
+}
+
+// lpcsim in the background behind a link of its own, until the test ends.
+struct Simulator {
+    explicit Simulator(std::vector<std::string> extra)
+        : link(scratch("link"))
+        , dump(scratch("flash.bin"))
+        , process([&] {
+            std::vector<std::string> args{lpcsim, "--link", link, "--flash-out", dump};
+            args.insert(args.end(), extra.begin(), extra.end());
+            return args;
+        }()) {
+        ready = process.readLine(10s) == "ready " + link.string();
+    }
+    ~Simulator() { fs::remove(dump); }
+
+    std::vector<std::uint8_t> stopAndReadFlash() {
+        process.stop(10s);
+        std::ifstream in(dump, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path link;
+    fs::path dump;
+    test::BackgroundProcess process;
+    bool ready = false;
+};
+
+TEST(CommandLine, SimulatedUpdateOfEitherPartIsVerifiedAndReportsEveryBlock) {
+    for (const char* part : {"196389", "196387"}) {
+        SCOPED_TRACE(part);
+        auto run = runCli({"--simulate", "--part", part, "--speed", "low"}, 60s);
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_NE(run.out.find(line(msg::success)), std::string::npos);
+        EXPECT_NE(run.out.find("Verified: "), std::string::npos);
+        // Not a terminal: one plain line per report, from the first block to the last.
+        EXPECT_NE(run.out.find("\nprogress 0%\nprogress 1%\nprogress 3%\n"), std::string::npos);
+        EXPECT_NE(run.out.find("\nprogress 98%\n" + line(msg::success)), std::string::npos);
+    }
+}
+
+TEST(CommandLine, UpdateThroughATtyPathWritesTheShippedImage) {
+    Simulator device({});
+    ASSERT_TRUE(device.ready);
+    auto run = runCli({"--port", device.link, "--speed", "low"}, 60s);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    auto flash = device.stopAndReadFlash();
+    EXPECT_EQ(test::firstDifference(flash, test::expectedFlash(test::shippedImage(), 512000)), -1);
+}
+
+TEST(CommandLine, DeviceFailureGoesToStandardErrorWithStatusOne) {
+    Simulator device({"--fault", "erase=status:9"});
+    ASSERT_TRUE(device.ready);
+    auto run = runCli({"--port", device.link, "--speed", "low"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, line(msg::sectorCommandFailed));
+    EXPECT_EQ(run.out.find(std::string(msg::success)), std::string::npos);
+}
+
+TEST(CommandLine, EmptyOrUnknownPortTellsTheUserWhatToCheck) {
+    for (const char* port : {"", "COM0", "XYZ9"}) { // no device stands for these
+        SCOPED_TRACE(port);
+        auto run = runCli({"--port", port});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, line(msg::noDevice));
+    }
+    auto run = runCli({"--port", "COM100"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, "OSAL Port string size incorrect!\n");
+}
+
+TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--frobnicate"},
+        {"--port", "COM1", "--speed", "medium"},
+        {"--simulate", "--part", "196388"},
+        {"--port", "COM1", "--part", "196387"},
+        {"--port", "COM1", "--list-ports"},
+        {"--port", "/etc/hostname"},
+        {"--port", "/nonexistent/tty"},
+    };
+    for (const auto& args : wrong) {
+        SCOPED_TRACE(args.empty() ? "(none)" : args.back());
+        auto run = runCli(args);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(run.err.starts_with("sparwick-cli: ")) << run.err;
+        EXPECT_NE(run.err.find("\nusage: sparwick-cli --port PORT"), std::string::npos) << run.err;
+    }
+}
+
+TEST(CommandLine, VersionAndHelp) {
+    auto version = runCli({"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "Brumetor Sparwick v3.2.0\n");
+    auto help = runCli({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.out.find("--list-ports"), std::string::npos);
+}
+
+TEST(CommandLine, PortListNamesEachPortAndItsDevice) {
+    // Over a directory of stand-in devices, never the machine's own.
+    fs::path dir = scratch("dev");
+    fs::create_directories(dir);
+    test::PseudoTerminal usb;
+    fs::create_symlink(usb.devicePath(), dir / "ttyUSB0");
+    setDeviceDirectory(dir);
+    std::FILE* out = std::tmpfile();
+    cli::printPortList(out);
+    std::rewind(out);
+    char text[256] = {};
+    std::size_t n = std::fread(text, 1, sizeof text - 1, out);
+    std::fclose(out);
+    setDeviceDirectory("/dev");
+    fs::remove_all(dir);
+    EXPECT_EQ(std::string(text, n), "COM33   " + (dir / "ttyUSB0").string() + "\n");
+}
+
+} // namespace
+} // namespace sparwick

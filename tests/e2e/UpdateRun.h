@@ -1,0 +1,39 @@
+#pragma once
+
+#include "flash/ProgressSink.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sparwick::test {
+
+// How one update ended, as the user saw it.
+struct UpdateOutcome {
+    bool succeeded = false;
+    std::vector<std::string> messages;
+    std::vector<int> progress;
+    bool fatal = false; // ended by a framework error rather than a message
+};
+
+// Runs one whole update with the engine's own IspFlasher on portName, as the dialog's
+// button does, with image standing in for the firmware the program carries (or the
+// linked firmware when image is null).
+UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
+                        const std::vector<std::uint8_t>* image = nullptr);
+
+// The linked firmware image's bytes.
+std::span<const std::uint8_t> shippedImage();
+
+// What a device's flash of flashSize bytes must hold after image was written: the image
+// with its vector checksum set, erased bytes after it.
+std::vector<std::uint8_t> expectedFlash(std::span<const std::uint8_t> image, std::size_t flashSize);
+
+// The first offset where two flash contents differ, or -1; for readable failures.
+long firstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+// Descriptors this process has open now.
+std::size_t openDescriptorCount();
+
+} // namespace sparwick::test
