@@ -1,0 +1,781 @@
+#include "sim/BootLoader.h"
+
+#include "sim/BootLoaderConstants.h"
+#include "sim/DecimalNumber.h"
+#include "sim/IspStatus.h"
+#include "sim/TrafficLog.h"
+#include "sim/UuCodec.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace sparwick::sim {
+
+namespace {
+
+std::string statusLine(IspStatus status) {
+    return std::to_string(static_cast<std::uint32_t>(status)) + std::string(isp::lineEnd);
+}
+
+std::string numberLine(std::uint64_t value) {
+    return std::to_string(value) + std::string(isp::lineEnd);
+}
+
+std::string textLine(std::string_view text) {
+    return std::string(text) + std::string(isp::lineEnd);
+}
+
+// All arguments as decimal numbers, when there are exactly count of them.
+std::optional<std::vector<std::uint32_t>> decimals(const std::vector<std::string_view>& args,
+                                                   std::size_t count) {
+    if (args.size() != count) {
+        return std::nullopt;
+    }
+    std::vector<std::uint32_t> values;
+    for (const std::string_view arg : args) {
+        const auto value = parseDecimal(arg);
+        if (!value) {
+            return std::nullopt;
+        }
+        values.push_back(*value);
+    }
+    return values;
+}
+
+std::vector<std::string_view> split(std::string_view text) {
+    std::vector<std::string_view> tokens;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t begin = text.find_first_not_of(" \t", pos);
+        if (begin == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = std::min(text.find_first_of(" \t", begin), text.size());
+        tokens.push_back(text.substr(begin, end - begin));
+        pos = end;
+    }
+    return tokens;
+}
+
+template <typename Range>
+bool contains(const Range& range, std::uint32_t value) {
+    return std::find(range.begin(), range.end(), value) != range.end();
+}
+
+std::optional<FaultStep> faultStepOf(char letter) {
+    switch (letter) {
+    case isp::echoCommand:
+        return FaultStep::echo;
+    case isp::unlockCommand:
+        return FaultStep::unlock;
+    case isp::partIdCommand:
+        return FaultStep::partId;
+    case isp::prepareCommand:
+        return FaultStep::prepare;
+    case isp::eraseCommand:
+        return FaultStep::erase;
+    case isp::blankCheckCommand:
+        return FaultStep::blankCheck;
+    case isp::writeCommand:
+        return FaultStep::write;
+    case isp::copyCommand:
+        return FaultStep::copy;
+    case isp::goCommand:
+        return FaultStep::go;
+    default:
+        return std::nullopt;
+    }
+}
+
+// What a fault does to a reply that is about to leave: echo is the held echo of the line
+// that the reply answers.
+std::string applyFault(const FaultRule& rule, std::string echo, std::string reply) {
+    std::string all;
+    switch (rule.action) {
+    case FaultAction::silent:
+        return all;
+    case FaultAction::truncate:
+        all = echo + reply;
+        if (!all.empty()) {
+            all.pop_back();
+        }
+        return all;
+    case FaultAction::garble:
+        if (!reply.empty()) {
+            reply.front() = static_cast<char>(reply.front() ^ 0x01);
+        } else if (!echo.empty()) {
+            echo.back() = static_cast<char>(echo.back() ^ 0x01);
+        }
+        return echo + reply;
+    case FaultAction::extra:
+        all = echo + reply;
+        all += all.empty() ? '\n' : all.back();
+        return all;
+    default:
+        return echo + reply;
+    }
+}
+
+} // namespace
+
+BootLoader::BootLoader(const PartDescription& partDescription,
+                       std::span<const std::uint8_t> flashContents, FaultInjector& faultInjector,
+                       BootLoaderPort& bootLoaderPort, TrafficLog* trafficLog)
+    : part(partDescription)
+    , flashMemory(partDescription, flashContents)
+    , memory(flashMemory)
+    , faults(faultInjector)
+    , port(bootLoaderPort)
+    , log(trafficLog) {
+    powerOn();
+}
+
+void BootLoader::powerOn() {
+    mode = Mode::awaitingSync;
+    echo = true;
+    isUnlocked = false;
+    hungUp = false;
+    baudSetting.reset();
+    stopBitSetting = 1;
+    goReport.reset();
+    writeTransfer = {};
+    readTransfer = {};
+    line.clear();
+    lineStarted = false;
+    lineOverflow = false;
+    holdEcho = false;
+    heldEcho.clear();
+    lineEndDeadline.reset();
+    flashMemory.protectAll();
+    memory.powerOn();
+}
+
+std::uint32_t BootLoader::commandCount(char letter) const {
+    if (letter < 'A' || letter > 'Z') {
+        return 0;
+    }
+    return commands[static_cast<std::size_t>(letter - 'A')];
+}
+
+void BootLoader::receive(char byte, Clock::time_point now) {
+    if (hungUp || mode == Mode::userCode) {
+        return;
+    }
+    if (mode == Mode::awaitingSync) {
+        // Autobaud measures the sync character; anything else is noise to it.
+        if (byte == isp::syncCharacter) {
+            exchange(FaultStep::sync, [&](const std::optional<FaultRule>&) {
+                mode = Mode::awaitingSyncWord;
+                return textLine(isp::syncWord);
+            });
+        }
+        return;
+    }
+    if (lineEndDeadline) {
+        // A CR ended the line; an LF right after it belongs to the same line end.
+        lineEndDeadline.reset();
+        if (byte == '\n') {
+            echoByte(byte);
+            completeLine();
+            return;
+        }
+        completeLine();
+        if (hungUp || mode == Mode::userCode) {
+            return;
+        }
+    }
+    if (byte == isp::escape) {
+        abandon();
+        return;
+    }
+    if (!lineStarted) {
+        lineStarted = true;
+        holdEcho = echo && faultMayApply();
+    }
+    echoByte(byte);
+    if (byte == '\r') {
+        const auto wait = std::max<std::chrono::nanoseconds>(isp::lineFeedWait, 2 * byteTime);
+        lineEndDeadline = now + std::chrono::duration_cast<Clock::duration>(wait);
+        return;
+    }
+    if (byte == '\n') {
+        completeLine();
+        return;
+    }
+    if (line.size() < isp::maxLineLength) {
+        line += byte;
+    } else {
+        lineOverflow = true;
+    }
+}
+
+void BootLoader::tick(Clock::time_point now) {
+    if (lineEndDeadline && now >= *lineEndDeadline) {
+        lineEndDeadline.reset();
+        completeLine();
+    }
+}
+
+std::optional<BootLoader::Clock::time_point> BootLoader::deadline() const {
+    return lineEndDeadline;
+}
+
+void BootLoader::echoByte(char byte) {
+    if (!echo) {
+        return;
+    }
+    if (holdEcho) {
+        heldEcho += byte;
+    } else {
+        port.transmit(std::string_view(&byte, 1));
+    }
+}
+
+void BootLoader::flushHeldEcho() {
+    if (!heldEcho.empty()) {
+        port.transmit(heldEcho);
+        heldEcho.clear();
+    }
+}
+
+bool BootLoader::faultMayApply() const {
+    switch (mode) {
+    case Mode::awaitingSyncWord:
+        return faults.pending({FaultStep::syncWord});
+    case Mode::awaitingCrystal:
+        return faults.pending({FaultStep::crystal});
+    case Mode::commands:
+        return faults.pending({FaultStep::echo, FaultStep::unlock, FaultStep::partId,
+                               FaultStep::prepare, FaultStep::erase, FaultStep::blankCheck,
+                               FaultStep::write, FaultStep::copy, FaultStep::go});
+    case Mode::receivingData:
+        return faults.pending({FaultStep::dataChecksum});
+    default:
+        return false;
+    }
+}
+
+void BootLoader::abandon() {
+    flushHeldEcho();
+    line.clear();
+    lineStarted = false;
+    lineOverflow = false;
+    holdEcho = false;
+    if (mode == Mode::receivingData || mode == Mode::awaitingReadAck) {
+        mode = Mode::commands;
+        if (log != nullptr) {
+            log->event("ESC: transfer abandoned");
+        }
+    }
+}
+
+void BootLoader::completeLine() {
+    const std::string text = std::move(line);
+    const bool overflow = lineOverflow;
+    line.clear();
+    lineStarted = false;
+    lineOverflow = false;
+    if (text.empty()) {
+        flushHeldEcho();
+        holdEcho = false;
+        return;
+    }
+    if (log != nullptr) {
+        log->received(text);
+    }
+    switch (mode) {
+    case Mode::awaitingSyncWord:
+        exchange(FaultStep::syncWord, [&](const std::optional<FaultRule>&) {
+            if (text != isp::syncWord) {
+                // Not synchronised after all: autobaud starts over, without a word.
+                mode = Mode::awaitingSync;
+                return std::string();
+            }
+            mode = Mode::awaitingCrystal;
+            return textLine(isp::okWord);
+        });
+        break;
+    case Mode::awaitingCrystal:
+        exchange(FaultStep::crystal, [&](const std::optional<FaultRule>&) {
+            const auto kHz = parseDecimal(text);
+            if (!kHz || *kHz < isp::minCrystalKHz || *kHz > isp::maxCrystalKHz) {
+                return std::string();
+            }
+            mode = Mode::commands;
+            return textLine(isp::okWord);
+        });
+        break;
+    case Mode::commands:
+        if (overflow) {
+            send(heldEcho + statusLine(IspStatus::paramError), heldEcho.size());
+        } else {
+            dispatchCommand(text);
+        }
+        break;
+    case Mode::receivingData:
+        if (writeTransfer.expectChecksum) {
+            checksumLine(text);
+        } else {
+            dataLine(text);
+        }
+        break;
+    case Mode::awaitingReadAck:
+        readAcknowledgement(text);
+        break;
+    default:
+        break;
+    }
+    heldEcho.clear();
+    holdEcho = false;
+}
+
+template <typename Execute>
+std::optional<FaultRule> BootLoader::exchange(std::optional<FaultStep> step, Execute&& execute) {
+    std::optional<FaultRule> fault;
+    if (step) {
+        fault = faults.occurrence(*step);
+    }
+    if (fault && log != nullptr) {
+        log->event("fault " + describeFaultRule(*fault));
+    }
+    if (fault && fault->action == FaultAction::hangup) {
+        heldEcho.clear();
+        hungUp = true;
+        port.hangUp();
+        return fault;
+    }
+    std::string echoed = std::move(heldEcho);
+    heldEcho.clear();
+    if (fault && fault->action == FaultAction::status) {
+        const std::string reply = numberLine(fault->status);
+        send(echoed + reply, echoed.size());
+        return fault;
+    }
+    std::string reply = execute(fault);
+    const std::size_t echoLength = echoed.size();
+    std::string out = fault ? applyFault(*fault, std::move(echoed), std::move(reply))
+                            : std::move(echoed) + std::move(reply);
+    send(std::move(out), echoLength);
+    return fault;
+}
+
+void BootLoader::send(std::string bytes, std::size_t echoLength) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (log != nullptr && bytes.size() > echoLength) {
+        log->sent(std::string_view(bytes).substr(echoLength));
+    }
+    port.transmit(bytes);
+}
+
+void BootLoader::dispatchCommand(std::string_view text) {
+    const std::vector<std::string_view> tokens = split(text);
+    if (tokens.empty()) {
+        flushHeldEcho();
+        return;
+    }
+    const char letter = tokens[0].size() == 1 ? tokens[0][0] : '\0';
+    if (letter >= 'A' && letter <= 'Z') {
+        ++commands[static_cast<std::size_t>(letter - 'A')];
+    }
+    const Arguments args(tokens.begin() + 1, tokens.end());
+    const std::optional<FaultStep> step = faultStepOf(letter);
+    exchange(step, [&](const std::optional<FaultRule>&) {
+        // Every command runs the boot loader over its own variables and stack.
+        memory.runBootLoader(false);
+        return runCommand(letter, args);
+    });
+}
+
+std::string BootLoader::runCommand(char letter, const Arguments& args) {
+    switch (letter) {
+    case isp::unlockCommand:
+        return unlock(args);
+    case isp::baudCommand:
+        return setBaudRate(args);
+    case isp::echoCommand:
+        return setEcho(args);
+    case isp::writeCommand:
+        return writeToRam(args);
+    case isp::readCommand:
+        return readMemory(args);
+    case isp::prepareCommand:
+        return prepare(args);
+    case isp::copyCommand:
+        return copyToFlash(args);
+    case isp::goCommand:
+        return go(args);
+    case isp::eraseCommand:
+        return erase(args);
+    case isp::blankCheckCommand:
+        return blankCheck(args);
+    case isp::partIdCommand:
+        return partId(args);
+    case isp::bootVersionCommand:
+        return bootVersion(args);
+    case isp::compareCommand:
+        return compare(args);
+    default:
+        return statusLine(IspStatus::invalidCommand);
+    }
+}
+
+std::string BootLoader::unlock(const Arguments& args) {
+    const auto values = decimals(args, 1);
+    if (!values) {
+        return statusLine(IspStatus::paramError);
+    }
+    if ((*values)[0] != isp::unlockCode) {
+        return statusLine(IspStatus::invalidCode);
+    }
+    isUnlocked = true;
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::setBaudRate(const Arguments& args) {
+    const auto values = decimals(args, 2);
+    if (!values) {
+        return statusLine(IspStatus::paramError);
+    }
+    if (!contains(isp::baudRates, (*values)[0])) {
+        return statusLine(IspStatus::invalidBaudRate);
+    }
+    if (!contains(isp::stopBits, (*values)[1])) {
+        return statusLine(IspStatus::invalidStopBit);
+    }
+    // The new rate applies once the reply has gone out at the old one.
+    baudSetting = (*values)[0];
+    stopBitSetting = (*values)[1];
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::setEcho(const Arguments& args) {
+    const auto values = decimals(args, 1);
+    if (!values || (*values)[0] > 1) {
+        return statusLine(IspStatus::paramError);
+    }
+    echo = (*values)[0] == 1;
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>>
+BootLoader::transferRange(const Arguments& args, bool ramOnly, std::string& failure) const {
+    const auto values = decimals(args, 2);
+    if (!values) {
+        failure = statusLine(IspStatus::paramError);
+        return std::nullopt;
+    }
+    const std::uint32_t address = (*values)[0];
+    const std::uint32_t count = (*values)[1];
+    if (address % isp::wordSize != 0) {
+        failure = statusLine(IspStatus::addrError);
+    } else if (count % isp::wordSize != 0) {
+        failure = statusLine(IspStatus::countError);
+    } else if (ramOnly ? !memory.isRam(address, count) : !memory.isMapped(address, count)) {
+        failure = statusLine(IspStatus::addrNotMapped);
+    } else {
+        return std::pair{address, count};
+    }
+    return std::nullopt;
+}
+
+std::string BootLoader::writeToRam(const Arguments& args) {
+    std::string failure;
+    const auto range = transferRange(args, true, failure);
+    if (!range) {
+        return failure;
+    }
+    if (range->second > 0) {
+        writeTransfer = {};
+        writeTransfer.address = range->first;
+        writeTransfer.count = range->second;
+        mode = Mode::receivingData;
+    }
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::readMemory(const Arguments& args) {
+    std::string failure;
+    const auto range = transferRange(args, false, failure);
+    if (!range) {
+        return failure;
+    }
+    std::string reply = statusLine(IspStatus::cmdSuccess);
+    if (range->second > 0) {
+        readTransfer = {};
+        readTransfer.address = range->first;
+        readTransfer.count = range->second;
+        mode = Mode::awaitingReadAck;
+        reply += readGroup();
+    }
+    return reply;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>>
+BootLoader::sectorRange(const Arguments& args, std::string& failure) const {
+    const auto values = decimals(args, 2);
+    if (!values) {
+        failure = statusLine(IspStatus::paramError);
+        return std::nullopt;
+    }
+    const std::uint32_t first = (*values)[0];
+    const std::uint32_t last = (*values)[1];
+    // The boot block lies past the last user sector and is never a valid sector here.
+    if (first > last || last >= part.sectorCount()) {
+        failure = statusLine(IspStatus::invalidSector);
+        return std::nullopt;
+    }
+    return std::pair{first, last};
+}
+
+std::string BootLoader::prepare(const Arguments& args) {
+    std::string failure;
+    const auto range = sectorRange(args, failure);
+    if (!range) {
+        return failure;
+    }
+    flashMemory.prepare(range->first, range->second);
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::copyToFlash(const Arguments& args) {
+    const auto values = decimals(args, 3);
+    if (!values) {
+        return statusLine(IspStatus::paramError);
+    }
+    if (!isUnlocked) {
+        return statusLine(IspStatus::cmdLocked);
+    }
+    const std::uint32_t flashAddress = (*values)[0];
+    const std::uint32_t ramAddress = (*values)[1];
+    const std::uint32_t count = (*values)[2];
+    if (ramAddress % isp::wordSize != 0) {
+        return statusLine(IspStatus::srcAddrError);
+    }
+    if (flashAddress % isp::copyFlashAlignment != 0) {
+        return statusLine(IspStatus::dstAddrError);
+    }
+    if (!contains(isp::copySizes, count)) {
+        return statusLine(IspStatus::countError);
+    }
+    if (!memory.isRam(ramAddress, count)) {
+        return statusLine(IspStatus::srcAddrNotMapped);
+    }
+    if (!memory.isFlash(flashAddress, count)) {
+        return statusLine(IspStatus::dstAddrNotMapped);
+    }
+    const std::uint32_t first = part.sectorOf(flashAddress);
+    const std::uint32_t last = part.sectorOf(flashAddress + count - 1);
+    if (!flashMemory.isPrepared(first, last)) {
+        return statusLine(IspStatus::sectorNotPreparedForWriteOperation);
+    }
+    memory.runBootLoader(true);
+    flashMemory.program(flashAddress, memory.read(ramAddress, count));
+    port.busy(isp::programTimePerRow * (count / isp::programRowSize));
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::go(const Arguments& args) {
+    if (args.size() != 2 || args[1].size() != 1 ||
+        (args[1][0] != isp::armMode && args[1][0] != isp::thumbMode)) {
+        return statusLine(IspStatus::paramError);
+    }
+    const auto address = parseDecimal(args[0]);
+    if (!address) {
+        return statusLine(IspStatus::paramError);
+    }
+    if (!isUnlocked) {
+        return statusLine(IspStatus::cmdLocked);
+    }
+    if (*address % isp::wordSize != 0) {
+        return statusLine(IspStatus::addrError);
+    }
+    if (!memory.isMapped(*address, isp::wordSize)) {
+        return statusLine(IspStatus::addrNotMapped);
+    }
+    goReport = GoReport{*address, args[1][0] == isp::thumbMode, flashMemory.holdsValidUserCode()};
+    mode = Mode::userCode;
+    if (log != nullptr) {
+        log->event(std::string("go to ") + std::to_string(*address) +
+                   (goReport->thumbMode ? " in Thumb mode" : " in ARM mode") + ": " +
+                   (goReport->validUserCode ? "valid user code"
+                                            : "no valid user code (vectors do not sum to 0)"));
+    }
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::erase(const Arguments& args) {
+    const auto values = decimals(args, 2);
+    if (!values) {
+        return statusLine(IspStatus::paramError);
+    }
+    if (!isUnlocked) {
+        return statusLine(IspStatus::cmdLocked);
+    }
+    std::string failure;
+    const auto range = sectorRange(args, failure);
+    if (!range) {
+        return failure;
+    }
+    if (!flashMemory.isPrepared(range->first, range->second)) {
+        return statusLine(IspStatus::sectorNotPreparedForWriteOperation);
+    }
+    memory.runBootLoader(true);
+    flashMemory.erase(range->first, range->second);
+    port.busy(isp::eraseTime);
+    return statusLine(IspStatus::cmdSuccess);
+}
+
+std::string BootLoader::blankCheck(const Arguments& args) {
+    std::string failure;
+    const auto range = sectorRange(args, failure);
+    if (!range) {
+        return failure;
+    }
+    const auto offset = flashMemory.firstNonBlankWord(range->first, range->second);
+    if (!offset) {
+        return statusLine(IspStatus::cmdSuccess);
+    }
+    return statusLine(IspStatus::sectorNotBlank) + numberLine(*offset) +
+           numberLine(flashMemory.word(*offset));
+}
+
+std::string BootLoader::partId(const Arguments& args) {
+    if (!args.empty()) {
+        return statusLine(IspStatus::paramError);
+    }
+    return statusLine(IspStatus::cmdSuccess) + numberLine(part.partId());
+}
+
+std::string BootLoader::bootVersion(const Arguments& args) {
+    if (!args.empty()) {
+        return statusLine(IspStatus::paramError);
+    }
+    return statusLine(IspStatus::cmdSuccess) + numberLine(isp::bootCodeMinor) +
+           numberLine(isp::bootCodeMajor);
+}
+
+std::string BootLoader::compare(const Arguments& args) {
+    const auto values = decimals(args, 3);
+    if (!values) {
+        return statusLine(IspStatus::paramError);
+    }
+    const std::uint32_t first = (*values)[0];
+    const std::uint32_t second = (*values)[1];
+    const std::uint32_t count = (*values)[2];
+    if (first % isp::wordSize != 0 || second % isp::wordSize != 0) {
+        return statusLine(IspStatus::addrError);
+    }
+    if (count % isp::wordSize != 0) {
+        return statusLine(IspStatus::countError);
+    }
+    if (!memory.isMapped(first, count) || !memory.isMapped(second, count)) {
+        return statusLine(IspStatus::addrNotMapped);
+    }
+    const std::vector<std::uint8_t> a = memory.read(first, count);
+    const std::vector<std::uint8_t> b = memory.read(second, count);
+    const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin());
+    if (mismatch.first == a.end()) {
+        return statusLine(IspStatus::cmdSuccess);
+    }
+    return statusLine(IspStatus::compareError) +
+           numberLine(static_cast<std::uint64_t>(mismatch.first - a.begin()));
+}
+
+void BootLoader::dataLine(std::string_view text) {
+    flushHeldEcho();
+    WriteTransfer& w = writeTransfer;
+    const UuCodec::DecodedLine decoded = UuCodec::decodeLine(text);
+    if (!decoded.wellFormed) {
+        // The line still counts: the host sends its checksum after the same number of
+        // lines, and that checksum then cannot match.
+        w.groupBad = true;
+    } else {
+        const std::uint32_t offset = w.committed + w.groupBytes;
+        if (offset < w.count) {
+            // Bytes past the announced count are summed but not stored.
+            const std::size_t stored =
+                std::min<std::size_t>(decoded.bytes.size(), w.count - offset);
+            memory.writeRam(w.address + offset,
+                            std::span<const std::uint8_t>(decoded.bytes).first(stored));
+        }
+        w.groupSum = std::accumulate(decoded.bytes.begin(), decoded.bytes.end(), w.groupSum);
+    }
+    w.groupBytes += static_cast<std::uint32_t>(decoded.declared);
+    ++w.groupLines;
+    if (w.groupLines >= isp::linesPerChecksum || w.committed + w.groupBytes >= w.count) {
+        w.expectChecksum = true;
+    }
+}
+
+void BootLoader::checksumLine(std::string_view text) {
+    WriteTransfer& w = writeTransfer;
+    const auto fault = exchange(FaultStep::dataChecksum, [&](const std::optional<FaultRule>& f) {
+        const auto sum = parseDecimal(text);
+        const bool forcedResend = f && f->action == FaultAction::resend;
+        const bool matched = sum && !w.groupBad && *sum == w.groupSum && !forcedResend;
+        if (matched) {
+            w.committed += w.groupBytes;
+        } else {
+            ++resends;
+        }
+        // Either way the next lines start a new group: the following one, or the same
+        // one again.
+        w.groupBytes = 0;
+        w.groupLines = 0;
+        w.groupSum = 0;
+        w.groupBad = false;
+        w.expectChecksum = false;
+        if (matched && w.committed >= w.count) {
+            mode = Mode::commands;
+        }
+        return textLine(matched ? isp::okWord : isp::resendWord);
+    });
+    if (fault && fault->action == FaultAction::status) {
+        // Another answer than OK or RESEND ends the transfer.
+        mode = Mode::commands;
+    }
+}
+
+void BootLoader::readAcknowledgement(std::string_view text) {
+    std::string echoed = std::move(heldEcho);
+    heldEcho.clear();
+    const std::size_t echoLength = echoed.size();
+    ReadTransfer& r = readTransfer;
+    if (text == isp::okWord) {
+        r.committed += r.groupBytes;
+        if (r.committed >= r.count) {
+            mode = Mode::commands;
+            send(std::move(echoed), echoLength);
+            return;
+        }
+    } else if (text == isp::resendWord) {
+        ++resends;
+    } else {
+        // Neither answer: the boot loader keeps waiting for one.
+        send(std::move(echoed), echoLength);
+        return;
+    }
+    send(echoed + readGroup(), echoLength);
+}
+
+std::string BootLoader::readGroup() {
+    ReadTransfer& r = readTransfer;
+    std::string text;
+    std::uint64_t sum = 0;
+    r.groupBytes = 0;
+    for (std::size_t lineIndex = 0;
+         lineIndex < isp::linesPerChecksum && r.committed + r.groupBytes < r.count; ++lineIndex) {
+        const std::uint32_t offset = r.committed + r.groupBytes;
+        const auto length =
+            static_cast<std::uint32_t>(std::min<std::size_t>(isp::bytesPerLine, r.count - offset));
+        const std::vector<std::uint8_t> bytes = memory.read(r.address + offset, length);
+        sum = std::accumulate(bytes.begin(), bytes.end(), sum);
+        text += UuCodec::encodeLine(bytes) + std::string(isp::lineEnd);
+        r.groupBytes += length;
+    }
+    return text + numberLine(sum);
+}
+
+} // namespace sparwick::sim

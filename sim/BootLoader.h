@@ -1,0 +1,161 @@
+#pragma once
+
+#include "sim/BootLoaderPort.h"
+#include "sim/FaultInjector.h"
+#include "sim/FlashMemory.h"
+#include "sim/TargetMemory.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sparwick::sim {
+
+class TrafficLog;
+
+// The LPC2000 ISP boot loader, from the device's side: autobaud handshake, echo, the
+// unlock code, the command set with its argument checks and status codes, uuencoded
+// transfers with checksums, ESC, and the jump to user code. It is fed one received byte
+// at a time, in whatever chunks the line delivers them, and answers through its port.
+class BootLoader {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct GoReport {
+        std::uint32_t address = 0;
+        bool thumbMode = false;
+        bool validUserCode = false;
+    };
+
+    BootLoader(const PartDescription& part, std::span<const std::uint8_t> flashContents,
+               FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
+
+    // Reset: waiting for "?", echo on, locked, RAM lost, every sector protected; the
+    // flash keeps its contents.
+    void powerOn();
+    void receive(char byte, Clock::time_point now);
+    // Lets time-outs run out; deadline() says when the next one does.
+    void tick(Clock::time_point now);
+    std::optional<Clock::time_point> deadline() const;
+    // The time one byte takes on the line, which a CR-only line end waits a little for.
+    void setByteTime(std::chrono::nanoseconds time) { byteTime = time; }
+
+    const FlashMemory& flash() const { return flashMemory; }
+    // Set once G has been answered; the boot loader then no longer listens.
+    const std::optional<GoReport>& userCode() const { return goReport; }
+    bool echoOn() const { return echo; }
+    bool unlocked() const { return isUnlocked; }
+    bool synchronized() const { return mode != Mode::awaitingSync; }
+    // The rate and stop bits set by B since power-on, if any.
+    std::optional<std::uint32_t> requestedBaud() const { return baudSetting; }
+    std::uint32_t requestedStopBits() const { return stopBitSetting; }
+    std::uint32_t commandCount(char letter) const;
+    std::uint32_t resendsSent() const { return resends; }
+
+private:
+    enum class Mode {
+        awaitingSync,
+        awaitingSyncWord,
+        awaitingCrystal,
+        commands,
+        receivingData,
+        awaitingReadAck,
+        userCode,
+    };
+
+    struct WriteTransfer {
+        std::uint32_t address = 0;
+        std::uint32_t count = 0;
+        std::uint32_t committed = 0;
+        std::uint32_t groupBytes = 0;
+        std::uint32_t groupLines = 0;
+        std::uint64_t groupSum = 0;
+        bool groupBad = false;
+        bool expectChecksum = false;
+    };
+
+    struct ReadTransfer {
+        std::uint32_t address = 0;
+        std::uint32_t count = 0;
+        std::uint32_t committed = 0;
+        std::uint32_t groupBytes = 0;
+    };
+
+    using Arguments = std::vector<std::string_view>;
+
+    void echoByte(char byte);
+    void flushHeldEcho();
+    bool faultMayApply() const;
+    void completeLine();
+    void abandon();
+    void dispatchCommand(std::string_view line);
+
+    // One exchange: the fault picked for it, if any, decides what leaves the device.
+    // execute carries the command out and returns its reply; it is not called when the
+    // fault answers another status or hangs up. Returns the fault used.
+    template <typename Execute>
+    std::optional<FaultRule> exchange(std::optional<FaultStep> step, Execute&& execute);
+    void send(std::string bytes, std::size_t echoLength);
+
+    std::string runCommand(char letter, const Arguments& args);
+    std::string unlock(const Arguments& args);
+    std::string setBaudRate(const Arguments& args);
+    std::string setEcho(const Arguments& args);
+    std::string writeToRam(const Arguments& args);
+    std::string readMemory(const Arguments& args);
+    std::string prepare(const Arguments& args);
+    std::string copyToFlash(const Arguments& args);
+    std::string go(const Arguments& args);
+    std::string erase(const Arguments& args);
+    std::string blankCheck(const Arguments& args);
+    std::string partId(const Arguments& args);
+    std::string bootVersion(const Arguments& args);
+    std::string compare(const Arguments& args);
+
+    // The checked arguments of a sector command, or the status that refuses them.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> sectorRange(const Arguments& args,
+                                                                       std::string& failure) const;
+    // The checked address and count of W (RAM only) or R, or the status that refuses them.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>>
+    transferRange(const Arguments& args, bool ramOnly, std::string& failure) const;
+
+    void dataLine(std::string_view line);
+    void checksumLine(std::string_view line);
+    void readAcknowledgement(std::string_view line);
+    std::string readGroup();
+
+    PartDescription part;
+    FlashMemory flashMemory;
+    TargetMemory memory;
+    FaultInjector& faults;
+    BootLoaderPort& port;
+    TrafficLog* log;
+
+    Mode mode = Mode::awaitingSync;
+    bool echo = true;
+    bool isUnlocked = false;
+    bool hungUp = false;
+    std::optional<std::uint32_t> baudSetting;
+    std::uint32_t stopBitSetting = 1;
+    std::optional<GoReport> goReport;
+    WriteTransfer writeTransfer;
+    ReadTransfer readTransfer;
+
+    std::string line;
+    bool lineStarted = false;
+    bool lineOverflow = false;
+    bool holdEcho = false;
+    std::string heldEcho;
+    std::optional<Clock::time_point> lineEndDeadline;
+    std::chrono::nanoseconds byteTime{0};
+
+    std::array<std::uint32_t, 26> commands{};
+    std::uint32_t resends = 0;
+};
+
+} // namespace sparwick::sim

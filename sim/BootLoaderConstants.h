@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// What the LPC2000 boot loader says and expects, from the device's side of the line.
+// Nothing here is shared with the host: the device is written from the manuals.
+namespace sparwick::sim::isp {
+
+// Autobaud: the host sends the sync character, the device answers with the sync word,
+// the host repeats it and then gives the crystal frequency in kHz.
+inline constexpr char syncCharacter = '?';
+inline constexpr std::string_view syncWord = "Synchronized";
+inline constexpr std::string_view okWord = "OK";
+inline constexpr std::string_view resendWord = "RESEND";
+inline constexpr std::string_view lineEnd = "\r\n";
+// Crystal frequencies that the boot loader's timing set-up accepts, in kHz.
+inline constexpr std::uint32_t minCrystalKHz = 1000;
+inline constexpr std::uint32_t maxCrystalKHz = 50000;
+
+inline constexpr std::uint32_t unlockCode = 23130;
+
+// Control characters: ESC abandons the command in progress; XOFF and XON are the
+// software flow control in both directions.
+inline constexpr char escape = 0x1B;
+inline constexpr char xon = 0x11;
+inline constexpr char xoff = 0x13;
+
+// Command letters.
+inline constexpr char unlockCommand = 'U';
+inline constexpr char baudCommand = 'B';
+inline constexpr char echoCommand = 'A';
+inline constexpr char writeCommand = 'W';
+inline constexpr char readCommand = 'R';
+inline constexpr char prepareCommand = 'P';
+inline constexpr char copyCommand = 'C';
+inline constexpr char goCommand = 'G';
+inline constexpr char eraseCommand = 'E';
+inline constexpr char blankCheckCommand = 'I';
+inline constexpr char partIdCommand = 'J';
+inline constexpr char bootVersionCommand = 'K';
+inline constexpr char compareCommand = 'M';
+inline constexpr char armMode = 'A';
+inline constexpr char thumbMode = 'T';
+
+inline constexpr std::array<std::uint32_t, 6> baudRates = {9600,  19200,  38400,
+                                                           57600, 115200, 230400};
+inline constexpr std::array<std::uint32_t, 2> stopBits = {1, 2};
+inline constexpr std::array<std::uint32_t, 4> copySizes = {256, 512, 1024, 4096};
+inline constexpr std::uint32_t copyFlashAlignment = 256;
+inline constexpr std::uint32_t wordSize = 4;
+
+// Uuencoded transfers: at most 45 data bytes a line, a checksum line after every 20
+// data lines and after the last one.
+inline constexpr std::size_t bytesPerLine = 45;
+inline constexpr std::size_t linesPerChecksum = 20;
+// The boot loader's line buffer; longer lines are cut there.
+inline constexpr std::size_t maxLineLength = 128;
+
+// Boot code version 2.12, sent minor byte first, as the manuals' K command describes it:
+// <byte0 (minor)> then <byte1 (major)>, each on a line of its own.
+inline constexpr std::uint32_t bootCodeMinor = 12;
+inline constexpr std::uint32_t bootCodeMajor = 2;
+
+// On-chip RAM, and the parts of it that the boot loader uses for itself: its variables,
+// its stack (256 bytes below the top 32) and the top 32 bytes, which the flash
+// programming commands use. What a host writes there does not survive.
+inline constexpr std::uint32_t ramBase = 0x40000000;
+inline constexpr std::uint32_t ramSize = 32 * 1024;
+inline constexpr std::uint32_t ispVariablesBegin = 0x40000120;
+inline constexpr std::uint32_t ispVariablesEnd = 0x40000200;
+inline constexpr std::uint32_t flashScratchSize = 32;
+inline constexpr std::uint32_t ispStackSize = 256;
+
+// The vector table at flash address 0: eight words that sum to 0 mark valid user code.
+inline constexpr std::size_t vectorWords = 8;
+
+// How long the flash takes, when the line's timing is emulated: an erase, of one sector
+// or many, and programming one 256-byte row.
+inline constexpr std::chrono::milliseconds eraseTime{400};
+inline constexpr std::chrono::microseconds programTimePerRow{1000};
+inline constexpr std::uint32_t programRowSize = 256;
+
+// A line ended by CR alone is taken as complete when no LF follows within this time (or
+// within two byte times on a slow line).
+inline constexpr std::chrono::milliseconds lineFeedWait{20};
+
+} // namespace sparwick::sim::isp

@@ -1,0 +1,140 @@
+#include "sim/FaultRule.h"
+
+#include "sim/DecimalNumber.h"
+
+#include <array>
+#include <utility>
+
+namespace sparwick::sim {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, FaultStep>, 13> stepNames = {{
+    {"sync", FaultStep::sync},
+    {"sync-word", FaultStep::syncWord},
+    {"crystal", FaultStep::crystal},
+    {"echo", FaultStep::echo},
+    {"unlock", FaultStep::unlock},
+    {"part-id", FaultStep::partId},
+    {"prepare", FaultStep::prepare},
+    {"erase", FaultStep::erase},
+    {"blank-check", FaultStep::blankCheck},
+    {"write", FaultStep::write},
+    {"data-checksum", FaultStep::dataChecksum},
+    {"copy", FaultStep::copy},
+    {"go", FaultStep::go},
+}};
+
+constexpr std::array<std::pair<std::string_view, FaultAction>, 6> plainActions = {{
+    {"silent", FaultAction::silent},
+    {"short", FaultAction::truncate},
+    {"garble", FaultAction::garble},
+    {"extra", FaultAction::extra},
+    {"resend", FaultAction::resend},
+    {"hangup", FaultAction::hangup},
+}};
+
+constexpr std::string_view statusPrefix = "status:";
+
+std::optional<FaultRule> fail(std::string* error, std::string message) {
+    if (error != nullptr) {
+        *error = std::move(message);
+    }
+    return std::nullopt;
+}
+
+std::string stepList() {
+    std::string list;
+    for (const auto& [name, step] : stepNames) {
+        list += list.empty() ? "" : ", ";
+        list += name;
+    }
+    return list;
+}
+
+} // namespace
+
+std::string_view faultStepName(FaultStep step) {
+    for (const auto& [name, value] : stepNames) {
+        if (value == step) {
+            return name;
+        }
+    }
+    return "?";
+}
+
+std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error) {
+    const std::string quoted = "fault rule '" + std::string(text) + "': ";
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return fail(error, quoted + "expected STEP[#N]=ACTION");
+    }
+    std::string_view stepText = text.substr(0, equals);
+    const std::string_view actionText = text.substr(equals + 1);
+
+    FaultRule rule;
+    if (const std::size_t hash = stepText.find('#'); hash != std::string_view::npos) {
+        const auto occurrence = parseDecimal(stepText.substr(hash + 1));
+        if (!occurrence || *occurrence == 0) {
+            return fail(error, quoted + "the occurrence after '#' is a number from 1");
+        }
+        rule.occurrence = *occurrence;
+        stepText = stepText.substr(0, hash);
+    }
+
+    bool stepKnown = false;
+    for (const auto& [name, step] : stepNames) {
+        if (name == stepText) {
+            rule.step = step;
+            stepKnown = true;
+        }
+    }
+    if (!stepKnown) {
+        return fail(error, quoted + "unknown step '" + std::string(stepText) + "' (one of " +
+                               stepList() + ")");
+    }
+
+    bool actionKnown = false;
+    for (const auto& [name, action] : plainActions) {
+        if (name == actionText) {
+            rule.action = action;
+            actionKnown = true;
+        }
+    }
+    if (!actionKnown && actionText.starts_with(statusPrefix)) {
+        const auto status = parseDecimal(actionText.substr(statusPrefix.size()));
+        if (!status) {
+            return fail(error, quoted + "status:N takes a decimal status code");
+        }
+        rule.action = FaultAction::status;
+        rule.status = *status;
+        actionKnown = true;
+    }
+    if (!actionKnown) {
+        return fail(error, quoted + "unknown action '" + std::string(actionText) +
+                               "' (one of silent, short, garble, extra, status:N, resend, "
+                               "hangup)");
+    }
+    if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
+        return fail(error, quoted + "resend applies to data-checksum only");
+    }
+    return rule;
+}
+
+std::string describeFaultRule(const FaultRule& rule) {
+    std::string text(faultStepName(rule.step));
+    text += "#" + std::to_string(rule.occurrence) + "=";
+    switch (rule.action) {
+    case FaultAction::status:
+        return text + std::string(statusPrefix) + std::to_string(rule.status);
+    default:
+        for (const auto& [name, action] : plainActions) {
+            if (action == rule.action) {
+                return text + std::string(name);
+            }
+        }
+    }
+    return text;
+}
+
+} // namespace sparwick::sim

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sparwick::sim {
+
+// The exchanges at which a fault can be injected: the reply to "?", to the sync word, to
+// the crystal frequency, and to the commands A, U, J, P, E, I, W, C and G; data-checksum
+// is the reply to a checksum line after W data.
+enum class FaultStep {
+    sync,
+    syncWord,
+    crystal,
+    echo,
+    unlock,
+    partId,
+    prepare,
+    erase,
+    blankCheck,
+    write,
+    dataChecksum,
+    copy,
+    go,
+};
+
+// What happens to the exchange's reply (its echo included, while echo is on).
+enum class FaultAction {
+    silent,   // no reply at all; the command is carried out
+    truncate, // the reply without its last byte
+    garble,   // the reply's first byte after the echo changed
+    extra,    // one byte more
+    status,   // that status code instead; the command is not carried out
+    resend,   // data-checksum only: RESEND although the checksum matched
+    hangup,   // the pty closes before the command is carried out; the device comes back
+              // power-cycled on a new pty behind the same link
+};
+
+// STEP[#N]=ACTION: the action at the N-th occurrence of the step (counted from 1 over the
+// device's life, power cycles included), once.
+struct FaultRule {
+    FaultStep step = FaultStep::sync;
+    std::uint32_t occurrence = 1;
+    FaultAction action = FaultAction::silent;
+    std::uint32_t status = 0; // for FaultAction::status
+
+    bool operator==(const FaultRule&) const = default;
+};
+
+// Parses STEP[#N]=ACTION, where ACTION is silent, short, garble, extra, status:N, resend
+// or hangup. On failure, error (when given) says what is wrong.
+std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error = nullptr);
+// The rule as the parser reads it.
+std::string describeFaultRule(const FaultRule& rule);
+std::string_view faultStepName(FaultStep step);
+
+} // namespace sparwick::sim
