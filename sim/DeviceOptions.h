@@ -1,0 +1,30 @@
+#pragma once
+
+#include "sim/FaultRule.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sparwick::sim {
+
+struct DeviceOptions {
+    std::uint32_t partId = 196389; // or 196387
+    // Flash contents at power-on: empty means all erased, shorter means the rest erased.
+    std::vector<std::uint8_t> flash;
+    // The symbolic link kept pointing at the current pty; empty: the device makes one in
+    // a private temporary directory.
+    std::string linkPath;
+    // Stop serving once G has been answered and its reply read.
+    bool exitAfterGo = false;
+    // Emulates the line's byte time in each direction, and the time the flash takes to
+    // erase and program. 0: at the baud rate the host set on its end; unset: as fast as
+    // the pty goes.
+    std::optional<std::uint32_t> wireBaud;
+    std::vector<FaultRule> faults;
+    // Every line received and sent, with times; empty: no log.
+    std::string logPath;
+};
+
+} // namespace sparwick::sim

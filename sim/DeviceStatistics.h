@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace sparwick::sim {
+
+// A snapshot of what the device has seen and done since it was made.
+struct DeviceStatistics {
+    // Command lines by letter, A to Z, over the device's life: power cycles keep them.
+    std::array<std::uint32_t, 26> commands{};
+    std::uint32_t resendsSent = 0;
+    std::uint32_t xoffsSent = 0;
+    std::uint32_t powerCycles = 0;
+    std::uint32_t hangUps = 0;
+    std::uint32_t faultsUsed = 0;
+    // Increases each time the device appears on a new pty (after a hang-up).
+    std::uint32_t ptyGeneration = 0;
+    // The rate the host last set on its end, if it has set a known one.
+    std::optional<std::uint32_t> hostBaud;
+    bool synchronized = false;
+    bool echoOn = true;
+    bool unlocked = false;
+
+    std::uint32_t commandCount(char letter) const {
+        return letter >= 'A' && letter <= 'Z' ? commands[static_cast<std::size_t>(letter - 'A')]
+                                              : 0;
+    }
+};
+
+} // namespace sparwick::sim

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "sim/BootLoader.h"
+#include "sim/BootLoaderPort.h"
+#include "sim/DeviceOptions.h"
+#include "sim/DeviceStatistics.h"
+#include "sim/FaultInjector.h"
+#include "sim/FaultRule.h"
+#include "sim/LinePacer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sparwick::sim {
+
+class DeviceLink;
+class PseudoTerminal;
+class TrafficLog;
+
+// A simulated LPC2000 boot loader on a pseudo-terminal of its own, served on its own
+// thread, behind a symbolic link that the host opens as its serial port. The device stays
+// powered while the host closes and opens the port. Every operation is safe to call from
+// any thread while the device serves.
+class SimulatedDevice : private BootLoaderPort {
+public:
+    using GoReport = BootLoader::GoReport;
+
+    // Makes the pty and the link and starts serving. std::invalid_argument for an
+    // unsupported part, flash contents that do not fit or an unusable link path;
+    // std::system_error when the pty, the link or the log cannot be made.
+    explicit SimulatedDevice(DeviceOptions options);
+    // Stops serving, closes the pty and removes the link (and a directory it made).
+    ~SimulatedDevice() override;
+    SimulatedDevice(const SimulatedDevice&) = delete;
+    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+    // The link: it stays the same across hang-ups.
+    std::string path() const;
+    // The pty the link points at now; empty while the device is unplugged.
+    std::string ptyPath() const;
+    std::uint32_t partId() const;
+
+    // Power off and on: waiting for "?", echo on, locked; the flash is kept.
+    void powerCycle();
+    void addFault(const FaultRule& rule);
+
+    // The whole flash, the part's full size.
+    std::vector<std::uint8_t> flash() const;
+    // Whether G has been answered since power-on, and what the vector table held then.
+    bool wentToUserCode() const;
+    bool userCodeValid() const;
+    std::optional<GoReport> userCode() const;
+    DeviceStatistics statistics() const;
+
+    // With exitAfterGo: true once G has been answered and the device has stopped.
+    bool waitUntilStopped(std::chrono::milliseconds timeout);
+    // True once the device is on a pty again (after a hang-up fault), with the given
+    // generation or a later one (see DeviceStatistics::ptyGeneration).
+    bool waitUntilServing(std::chrono::milliseconds timeout, std::uint32_t generation = 0);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // BootLoaderPort, called by the boot loader on the serving thread with the lock held.
+    void transmit(std::string_view bytes) override;
+    void hangUp() override;
+    void busy(std::chrono::microseconds duration) override;
+
+    void serve();
+    void serveOnce(std::unique_lock<std::mutex>& lock);
+    void refreshLineSettings(Clock::time_point now);
+    void receiveFromLine(Clock::time_point now);
+    void process(Clock::time_point now);
+    void flowControl();
+    void transmitToLine(Clock::time_point now);
+    void checkFinished(Clock::time_point now);
+    void unplug(Clock::time_point now);
+    void plugIn(Clock::time_point now);
+    void resetLine();
+    void event(const std::string& text);
+    bool paced() const { return options.wireBaud.has_value(); }
+
+    DeviceOptions options;
+    FaultInjector faults;
+    std::unique_ptr<TrafficLog> log;
+    std::unique_ptr<BootLoader> bootLoader;
+    std::string privateDirectory;
+    std::unique_ptr<DeviceLink> link;
+    std::unique_ptr<PseudoTerminal> pty;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    bool stopRequested = false;
+    bool stopped = false;
+
+    // The UART: bytes received but not yet taken by the boot loader, bytes waiting to be
+    // sent, and the flow control in both directions.
+    std::string received;
+    std::string toSend;
+    std::optional<char> flowByte;
+    bool xoffSent = false;
+    bool stoppedByHost = false;
+    bool masterReadable = false;
+    bool writeBlocked = false;
+    LinePacer inbound;
+    LinePacer outbound;
+    Clock::time_point busyUntil{};
+    Clock::time_point holdUntil{};
+    std::size_t sendableDuringHold = 0;
+    Clock::time_point nextSettingsCheck{};
+    std::optional<Clock::time_point> plugInAt;
+    bool hangUpRequested = false;
+    std::optional<Clock::time_point> finishBy;
+
+    std::optional<std::uint32_t> hostBaud;
+    std::uint32_t xoffs = 0;
+    std::uint32_t powerCycles = 0;
+    std::uint32_t hangUps = 0;
+    std::uint32_t generation = 0;
+
+    std::thread thread;
+};
+
+} // namespace sparwick::sim

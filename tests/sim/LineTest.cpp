@@ -1,0 +1,127 @@
+#include "DeviceTest.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <termios.h>
+#include <thread>
+
+namespace sparwick::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t pos = text.find(part); pos != std::string::npos;
+         pos = text.find(part, pos + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+class DeviceLineTest : public DeviceTest {};
+
+TEST_F(DeviceLineTest, KeepsItsStateWhenTheHostClosesAndReopensThePort) {
+    startUnlocked();
+    EXPECT_EQ(command("P 0 0", "0\r\n"), "0\r\n");
+    reconnect();
+    reconnect();
+    // Still synchronised, echo off, unlocked and prepared: a powered device stays so.
+    EXPECT_EQ(command("E 0 0", "0\r\n"), "0\r\n");
+}
+
+TEST_F(DeviceLineTest, APowerCycleKeepsTheFlashAndForgetsTheSession) {
+    DeviceOptions options;
+    options.flash = {1, 2, 3, 4};
+    startUnlocked(options);
+    EXPECT_EQ(command("P 1 1", "0\r\n"), "0\r\n");
+    device->powerCycle();
+    EXPECT_EQ(client->collect("J\r\n"), "");
+    client->synchronize(false);
+    // Echo on again, locked again, the prepare gone.
+    EXPECT_EQ(client->exchange("E 1 1\r\n", "E 1 1\r\n15\r\n"), "E 1 1\r\n15\r\n");
+    client->exchange("U 23130\r\n", "U 23130\r\n0\r\n");
+    EXPECT_EQ(client->exchange("E 1 1\r\n", "E 1 1\r\n9\r\n"), "E 1 1\r\n9\r\n");
+    EXPECT_EQ(device->flash()[3], 4);
+    EXPECT_EQ(device->statistics().powerCycles, 1u);
+}
+
+TEST_F(DeviceLineTest, StopsTheHostWithXoffWhileTheFlashIsBusy) {
+    DeviceOptions options;
+    options.wireBaud = 230400;
+    startUnlocked(options);
+    EXPECT_EQ(command("P 0 0", "0\r\n"), "0\r\n");
+    std::string burst = "E 0 0\r\n";
+    for (int i = 0; i < 40; ++i) {
+        burst += "J\r\n";
+    }
+    // The erase keeps the boot loader busy while the UART fills its buffer.
+    const std::string out = client->collect(burst, 1000ms);
+    const std::size_t xoff = out.find('\x13');
+    const std::size_t xon = out.find('\x11');
+    ASSERT_NE(xoff, std::string::npos) << out;
+    ASSERT_NE(xon, std::string::npos) << out;
+    EXPECT_LT(xoff, out.find("0\r\n"));
+    EXPECT_LT(xoff, xon);
+    // Nothing was lost. (Flow control bytes may fall between the bytes of a reply.)
+    std::string replies = out;
+    std::erase_if(replies, [](char c) { return c == '\x11' || c == '\x13'; });
+    EXPECT_EQ(occurrences(replies, "0\r\n196389\r\n"), 40u);
+    EXPECT_EQ(device->statistics().xoffsSent, 1u);
+}
+
+TEST_F(DeviceLineTest, HoldsItsOutputWhileTheHostSendsXoff) {
+    startUnlocked();
+    client->send("\x13");
+    EXPECT_EQ(client->collect("J\r\n"), "");
+    EXPECT_EQ(client->collect("\x11"), "0\r\n196389\r\n");
+}
+
+TEST_F(DeviceLineTest, PacesBothDirectionsAtTheRateTheHostSet) {
+    DeviceOptions options;
+    options.wireBaud = 0;
+    start(options);
+    client->setSpeed(B9600);
+    std::this_thread::sleep_for(50ms);
+    const Clock::time_point begin = Clock::now();
+    EXPECT_EQ(client->exchange("?", "Synchronized\r\n"), "Synchronized\r\n");
+    // 15 bytes of ten bits each at 9600 baud: more than 15 ms however fast the machine.
+    EXPECT_GE(Clock::now() - begin, 14ms);
+    EXPECT_EQ(device->statistics().hostBaud, 9600u);
+    EXPECT_EQ(client->exchange("Synchronized\r\n", "Synchronized\r\nOK\r\n"),
+              "Synchronized\r\nOK\r\n");
+}
+
+TEST_F(DeviceLineTest, LogsEveryLineWithItsTime) {
+    const std::string logPath = ::testing::TempDir() + "/lpcsim-line-test.log";
+    DeviceOptions options;
+    options.logPath = logPath;
+    options.faults.push_back(*parseFaultRule("part-id=garble"));
+    start(options);
+    client->synchronize();
+    EXPECT_EQ(command("J", "1\r\n196389\r\n"), "1\r\n196389\r\n");
+    device.reset();
+    std::ifstream file(logPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string log = text.str();
+    EXPECT_NE(log.find("> Synchronized\\r\\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("< 14746\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("* fault part-id#1=garble"), std::string::npos) << log;
+    EXPECT_NE(log.find("> 1\\r\\n196389\\r\\n"), std::string::npos) << log;
+    std::remove(logPath.c_str());
+}
+
+TEST_F(DeviceLineTest, TheDestructorRemovesTheLinkItMade) {
+    start();
+    const std::string path = device->path();
+    client.reset();
+    device.reset();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+}
+
+} // namespace
+} // namespace sparwick::sim::test
