@@ -1,0 +1,187 @@
+#include "sim/LpcsimCommandLine.h"
+
+#include "sim/DecimalNumber.h"
+#include "sim/PartDescription.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace sparwick::sim {
+
+namespace {
+
+// The highest rate a pseudo-terminal's line settings can name.
+constexpr std::uint32_t maxWireBaud = 4'000'000;
+
+std::optional<std::uint32_t> positiveNumber(const std::string& text) {
+    const auto value = parseDecimal(text);
+    return value && *value > 0 ? value : std::nullopt;
+}
+
+std::string supportedParts() {
+    std::string list;
+    for (const std::uint32_t id : PartDescription::supportedIds()) {
+        list += (list.empty() ? "" : " or ") + std::to_string(id);
+    }
+    return list;
+}
+
+bool readFile(const std::string& path, std::vector<std::uint8_t>& contents) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return false;
+    }
+    const auto size = std::filesystem::file_size(path, error);
+    std::ifstream file(path, std::ios::binary);
+    if (error || !file) {
+        return false;
+    }
+    contents.resize(size);
+    file.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(size));
+    return static_cast<std::uint64_t>(file.gcount()) == size;
+}
+
+// Whether a file can be made or overwritten at path, without making it.
+bool writable(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::filesystem::path directory =
+        file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    std::error_code ignored;
+    if (std::filesystem::is_directory(file, ignored)) {
+        return false;
+    }
+    if (std::filesystem::exists(file, ignored)) {
+        return access(file.c_str(), W_OK) == 0;
+    }
+    return access(directory.c_str(), W_OK) == 0;
+}
+
+} // namespace
+
+std::string LpcsimCommandLine::usage() {
+    return "usage: lpcsim --link PATH [--part 196389|196387] [--flash-in FILE]\n"
+           "              [--flash-out FILE] [--exit-after-go] [--wire[=BAUD]]\n"
+           "              [--fault STEP[#N]=ACTION]... [--log FILE]\n"
+           "\n"
+           "A simulated LPC2000 ISP boot loader on a pseudo-terminal behind the link PATH.\n"
+           "Prints 'ready PATH' once it serves. SIGUSR1 power-cycles it; SIGINT or SIGTERM\n"
+           "(or answering G, with --exit-after-go) ends it, after the flash has been\n"
+           "written to --flash-out.\n"
+           "\n"
+           "  --part ID          the part: 196389 (27 sectors, default) or 196387 (15)\n"
+           "  --flash-in FILE    flash contents at power-on (default: all erased)\n"
+           "  --flash-out FILE   where the whole flash goes on exit\n"
+           "  --exit-after-go    stop once G has been answered\n"
+           "  --wire[=BAUD]      take a real line's byte time, at the host's rate or BAUD\n"
+           "  --fault RULE       STEP[#N]=ACTION; STEP is sync, sync-word, crystal, echo,\n"
+           "                     unlock, part-id, prepare, erase, blank-check, write,\n"
+           "                     data-checksum, copy or go; ACTION is silent, short,\n"
+           "                     garble, extra, status:N, resend or hangup\n"
+           "  --log FILE         every line received and sent, with times\n";
+}
+
+LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args) {
+    LpcsimCommandLine result;
+    std::string& error = result.error;
+    DeviceOptions& options = result.options;
+    std::string flashIn;
+
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) {
+                return value;
+            }
+            if (i + 1 < args.size()) {
+                return args[++i];
+            }
+            error = name + " needs a value";
+            return std::nullopt;
+        };
+        if (name == "--help" || name == "-h") {
+            result.help = true;
+        } else if (name == "--exit-after-go") {
+            options.exitAfterGo = true;
+        } else if (name == "--wire") {
+            if (!value) {
+                options.wireBaud = 0;
+            } else if (const auto baud = positiveNumber(*value); baud && *baud <= maxWireBaud) {
+                options.wireBaud = *baud;
+            } else {
+                error = "--wire=" + *value + ": the baud rate is a number from 1 to " +
+                        std::to_string(maxWireBaud);
+            }
+        } else if (name == "--link") {
+            if (const auto v = takeValue()) {
+                options.linkPath = *v;
+            }
+        } else if (name == "--part") {
+            if (const auto v = takeValue()) {
+                const auto id = positiveNumber(*v);
+                if (!id || !PartDescription::find(*id)) {
+                    error = "unknown part '" + *v + "' (supported: " + supportedParts() + ")";
+                } else {
+                    options.partId = *id;
+                }
+            }
+        } else if (name == "--flash-in") {
+            if (const auto v = takeValue()) {
+                flashIn = *v;
+            }
+        } else if (name == "--flash-out") {
+            if (const auto v = takeValue()) {
+                result.flashOut = *v;
+            }
+        } else if (name == "--log") {
+            if (const auto v = takeValue()) {
+                options.logPath = *v;
+            }
+        } else if (name == "--fault") {
+            if (const auto v = takeValue()) {
+                std::string why;
+                if (const auto rule = parseFaultRule(*v, &why)) {
+                    options.faults.push_back(*rule);
+                } else {
+                    error = why;
+                }
+            }
+        } else {
+            error = "unknown argument '" + args[i] + "'";
+        }
+    }
+    if (!error.empty() || result.help) {
+        return result;
+    }
+    if (options.linkPath.empty()) {
+        error = "--link PATH is required";
+        return result;
+    }
+    if (!flashIn.empty()) {
+        if (!readFile(flashIn, options.flash)) {
+            error = "cannot read --flash-in " + flashIn;
+            return result;
+        }
+        const auto part = PartDescription::find(options.partId);
+        if (part && options.flash.size() > part->flashSize()) {
+            error = "--flash-in " + flashIn + " holds " + std::to_string(options.flash.size()) +
+                    " bytes, more than the " + std::to_string(part->flashSize()) +
+                    " bytes of flash of part " + std::to_string(options.partId);
+            return result;
+        }
+    }
+    if (!result.flashOut.empty() && !writable(result.flashOut)) {
+        error = "cannot write --flash-out " + result.flashOut;
+    } else if (!options.logPath.empty() && !writable(options.logPath)) {
+        error = "cannot write --log " + options.logPath;
+    }
+    return result;
+}
+
+} // namespace sparwick::sim

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "sim/DeviceOptions.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sparwick::sim {
+
+// lpcsim's command line:
+//   lpcsim --link PATH [--part 196389|196387] [--flash-in FILE] [--flash-out FILE]
+//          [--exit-after-go] [--wire[=BAUD]] [--fault RULE]... [--log FILE]
+// Options take their value as the next argument or after '='; --wire takes one only
+// after '='.
+class LpcsimCommandLine {
+public:
+    // Parses the arguments after the program name. Reads --flash-in and checks that
+    // --flash-out can be written, so that a run is not lost at its end.
+    static LpcsimCommandLine parse(const std::vector<std::string>& args);
+    static std::string usage();
+
+    bool ok() const { return error.empty(); }
+    bool helpWanted() const { return help; }
+    const std::string& errorMessage() const { return error; }
+    const DeviceOptions& deviceOptions() const { return options; }
+    const std::string& flashOutPath() const { return flashOut; }
+
+private:
+    DeviceOptions options;
+    std::string flashOut;
+    bool help = false;
+    std::string error;
+};
+
+} // namespace sparwick::sim

@@ -1,0 +1,242 @@
+#include "IspTestClient.h"
+#include "IspTransfers.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace sparwick::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+// lpcsim as a child process: its standard output on a pipe, its errors in a file, and a
+// deadline on everything; a child that outlives its test is killed.
+class Lpcsim {
+public:
+    Lpcsim(const std::vector<std::string>& args, const fs::path& errors) {
+        int out[2];
+        if (pipe(out) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            ::close(out[0]);
+            std::vector<char*> argv;
+            std::string program = LPCSIM_PATH;
+            argv.push_back(program.data());
+            std::vector<std::string> copies = args;
+            for (std::string& arg : copies) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        output = out[0];
+    }
+    ~Lpcsim() {
+        if (pid > 0 && !status) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        ::close(output);
+    }
+
+    // The first line on standard output, or empty when none comes in time.
+    std::string firstLine(std::chrono::milliseconds timeout = 5000ms) {
+        std::string line;
+        const Clock::time_point deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            pollfd p{output, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            char c = 0;
+            if (::read(output, &c, 1) != 1) {
+                break;
+            }
+            if (c == '\n') {
+                return line;
+            }
+            line += c;
+        }
+        return line;
+    }
+    void signal(int number) { ::kill(pid, number); }
+    // The exit status, or nothing when the child has not ended in time.
+    std::optional<int> exitStatus(std::chrono::milliseconds timeout = 5000ms) {
+        const Clock::time_point deadline = Clock::now() + timeout;
+        while (!status && Clock::now() < deadline) {
+            int raw = 0;
+            if (waitpid(pid, &raw, WNOHANG) == pid) {
+                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return status;
+    }
+
+private:
+    pid_t pid = -1;
+    int output = -1;
+    std::optional<int> status;
+};
+
+class LpcsimExecutableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "lpcsim-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        link = (dir / "port").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string errors() const {
+        std::ifstream file(dir / "errors");
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    std::vector<std::uint8_t> fileBytes(const fs::path& path) const {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    fs::path dir;
+    std::string link;
+};
+
+TEST_F(LpcsimExecutableTest, ServesFromTheFlashGivenAndDumpsTheWholeFlashOnTermination) {
+    std::vector<std::uint8_t> initial(5000);
+    for (std::size_t i = 0; i < initial.size(); ++i) {
+        initial[i] = static_cast<std::uint8_t>(i * 13);
+    }
+    std::ofstream(dir / "in.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(initial.data()),
+               static_cast<std::streamsize>(initial.size()));
+    Lpcsim sim({"--link", link, "--part", "196387", "--flash-in", (dir / "in.bin").string(),
+                "--flash-out=" + (dir / "out.bin").string()},
+               dir / "errors");
+    ASSERT_EQ(sim.firstLine(), "ready " + link) << errors();
+    ASSERT_TRUE(fs::is_symlink(link));
+
+    std::vector<std::uint8_t> block(4096, 0x5A);
+    {
+        IspTestClient client(link);
+        client.synchronize();
+        client.unlock();
+        EXPECT_EQ(client.exchange("J\r\n", "0\r\n196387\r\n"), "0\r\n196387\r\n");
+        EXPECT_EQ(readMemory(client, 0, 64),
+                  std::vector<std::uint8_t>(initial.begin(), initial.begin() + 64));
+        ASSERT_TRUE(writeToRam(client, 0x40000200, block));
+        EXPECT_EQ(client.exchange("P 2 2\r\n", "0\r\n"), "0\r\n");
+        EXPECT_EQ(client.exchange("C 8192 1073742336 4096\r\n", "0\r\n"), "0\r\n");
+    }
+    sim.signal(SIGTERM);
+    ASSERT_EQ(sim.exitStatus(), 0) << errors();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    std::vector<std::uint8_t> expected(262144, 0xFF);
+    std::copy(initial.begin(), initial.end(), expected.begin());
+    std::copy(block.begin(), block.end(), expected.begin() + 8192);
+    EXPECT_EQ(fileBytes(dir / "out.bin"), expected);
+}
+
+TEST_F(LpcsimExecutableTest, PowerCyclesOnSigusr1AndEndsAfterGoWhenAsked) {
+    Lpcsim sim({"--link", link, "--exit-after-go", "--flash-out", (dir / "out.bin").string()},
+               dir / "errors");
+    ASSERT_EQ(sim.firstLine(), "ready " + link) << errors();
+    IspTestClient client(link);
+    client.synchronize();
+    sim.signal(SIGUSR1);
+    // Until the signal has been taken, "?" on a line is an unknown command.
+    std::string reply;
+    const Clock::time_point deadline = Clock::now() + 5s;
+    while (reply.rfind("Synchronized", 0) != 0 && Clock::now() < deadline) {
+        reply = client.collect("?\r\n", 50ms);
+    }
+    ASSERT_EQ(reply.rfind("Synchronized", 0), 0u) << reply;
+    EXPECT_EQ(client.exchange("Synchronized\r\n", "Synchronized\r\nOK\r\n"),
+              "Synchronized\r\nOK\r\n");
+    EXPECT_EQ(client.exchange("14746\r\n", "14746\r\nOK\r\n"), "14746\r\nOK\r\n");
+    client.exchange("A 0\r\n", "A 0\r\n0\r\n");
+    client.unlock();
+    EXPECT_EQ(client.exchange("G 0 A\r\n", "0\r\n"), "0\r\n");
+    ASSERT_EQ(sim.exitStatus(), 0) << errors();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_EQ(fileBytes(dir / "out.bin"), std::vector<std::uint8_t>(512000, 0xFF));
+}
+
+TEST_F(LpcsimExecutableTest, ReplacesAStaleLinkAndLeavesNoneWhenInterrupted) {
+    fs::create_symlink("/dev/pts/no-such-pty", link);
+    Lpcsim sim({"--link=" + link, "--wire"}, dir / "errors");
+    ASSERT_EQ(sim.firstLine(), "ready " + link) << errors();
+    EXPECT_TRUE(fs::read_symlink(link).string().starts_with("/dev/pts/"));
+    {
+        IspTestClient client(link);
+        EXPECT_EQ(client.exchange("?", "Synchronized\r\n"), "Synchronized\r\n");
+    }
+    sim.signal(SIGINT);
+    ASSERT_EQ(sim.exitStatus(), 0) << errors();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
+    std::ofstream(dir / "file") << "not a link";
+    std::ofstream(dir / "big.bin") << std::string(262145, 'x');
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--part", "196389"},
+        {"--link", link, "--part", "2148"},
+        {"--link", link, "--part"},
+        {"--link", link, "--flash-in", (dir / "missing.bin").string()},
+        {"--link", link, "--flash-in", dir.string()},
+        {"--link", link, "--part", "196387", "--flash-in", (dir / "big.bin").string()},
+        {"--link", link, "--flash-out", (dir / "no-dir" / "out.bin").string()},
+        {"--link", link, "--log", (dir / "no-dir" / "log").string()},
+        {"--link", link, "--fault", "sync=loud"},
+        {"--link", link, "--fault", "copy=resend"},
+        {"--link", link, "--wire=fast"},
+        {"--link", link, "--wire", "115200"},
+        {"--link", link, "--verbose"},
+        {"--link", (dir / "file").string()},
+        {"--link", (dir / "no-dir" / "port").string()},
+    };
+    for (const auto& args : cases) {
+        std::string text;
+        for (const auto& arg : args) {
+            text += arg + " ";
+        }
+        Lpcsim sim(args, dir / "errors");
+        EXPECT_EQ(sim.exitStatus(), 2) << text;
+        EXPECT_NE(errors().find("lpcsim: "), std::string::npos) << text;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << text;
+    }
+}
+
+TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelp) {
+    Lpcsim sim({"--help"}, dir / "errors");
+    EXPECT_EQ(sim.firstLine().rfind("usage: lpcsim --link PATH", 0), 0u);
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+} // namespace
+} // namespace sparwick::sim::test
