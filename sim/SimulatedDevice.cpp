@@ -321,17 +321,21 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
     }
     wakeAt(bootLoader->deadline());
 
-    int timeoutMs = static_cast<int>(idlePoll.count());
+    // Woken to the microsecond: the line's byte slots are a tenth of a millisecond apart
+    // at 115200 baud, and rounding each wake-up to whole milliseconds would make every
+    // exchange on a paced line a millisecond or two longer than the cable's.
+    std::chrono::nanoseconds timeout = idlePoll;
     if (wake) {
-        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(*wake - now);
-        timeoutMs = static_cast<int>(
-            std::clamp<std::chrono::milliseconds::rep>(remaining.count(), 0, idlePoll.count()));
+        timeout = std::clamp<std::chrono::nanoseconds>(*wake - now, std::chrono::nanoseconds{0},
+                                                       idlePoll);
     }
+    const timespec pollTimeout{static_cast<time_t>(timeout.count() / 1'000'000'000),
+                               static_cast<long>(timeout.count() % 1'000'000'000)};
     std::array<pollfd, 2> fds{};
     fds[0] = {wakeRead, POLLIN, 0};
     fds[1] = {pty ? pty->master() : -1, masterEvents, 0};
     lock.unlock();
-    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    const int ready = ::ppoll(fds.data(), fds.size(), &pollTimeout, nullptr);
     lock.lock();
     if (ready < 0) {
         return;
