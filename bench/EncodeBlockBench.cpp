@@ -8,8 +8,7 @@
 
 namespace {
 
-void encodeBlock(benchmark::State& state)
-{
+void encodeBlock(benchmark::State& state) {
     const auto block = sparwick::tools::makeFirmwareImage(4140);
     for (auto _ : state) {
         std::uint32_t sum = 0;
