@@ -1,7 +1,8 @@
 #include "platform/Sleep.h"
 
-#include <timeapi.h>
 #include <windows.h>
+// The multimedia timer calls need the Windows types declared first.
+#include <timeapi.h>
 
 namespace sparwick {
 
