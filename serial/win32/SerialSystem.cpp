@@ -46,7 +46,9 @@ bool probePort(const std::string& devicePath) {
 }
 
 LineResult applyLineSettings(PortHandle port, bool highSpeed) {
+    // Zeroed but for its own length, which Windows expects the caller to fill in.
     DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(port), &dcb)) {
         return LineResult::getStateFailed;
     }
