@@ -1,14 +1,13 @@
 // sparwick-cli: the firmware update from a terminal or a script. It asks for the same two
 // choices as the dialog (port and speed), prints the same messages, and says how the
 // update ended in its exit status.
+#include "cli/TerminalPath.h"
 #include "cli/Update.h"
 #include "serial/DeviceNames.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -30,16 +29,6 @@ constexpr const char* pathPortName = "COM99";
 int usageError(const std::string& reason) {
     std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), usage);
     return exitUsage;
-}
-
-bool isTerminal(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool terminal = ::isatty(fd) == 1;
-    ::close(fd);
-    return terminal;
 }
 
 } // namespace
@@ -92,7 +81,7 @@ int main(int argc, char** argv) {
         return usageError("one of --port, --simulate or --list-ports is required");
     }
     if (port.find('/') != std::string::npos) {
-        if (!isTerminal(port)) {
+        if (!isTerminalPath(port)) {
             return usageError("not a serial device: " + port);
         }
         standFor(pathPortName, port);
