@@ -41,11 +41,7 @@ void sleepUntil(std::int64_t deadlineNs) {
 
 void sleepMilliseconds(std::uint32_t ms) {
     const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(ms) * 1'000'000;
-    if (fineTimerScopes == 0) {
-        sleepUntil(deadline);
-        return;
-    }
-    sleepUntil(deadline - fineFinishNs);
+    sleepUntil(fineTimerScopes == 0 ? deadline : deadline - fineFinishNs);
     while (monotonicNs() < deadline) {
     }
 }
