@@ -52,7 +52,8 @@ bool verify(const sim::SimulatedDevice& device) {
 
 } // namespace
 
-ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed) {
+ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
+                              const UpdateOptions& updateOptions) {
     sim::DeviceOptions options;
     options.partId = partId;
     try {
@@ -61,7 +62,7 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed) {
         std::printf("Simulated LPC2000 part %u on %s, standing for %s.\n", partId,
                     device.path().c_str(), simulatedPortName);
         std::fflush(stdout);
-        ExitStatus status = runUpdate(simulatedPortName, highSpeed);
+        ExitStatus status = runUpdate(simulatedPortName, highSpeed, updateOptions);
         standFor(simulatedPortName, "");
         if (status != exitSuccess) {
             return status;

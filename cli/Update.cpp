@@ -22,7 +22,7 @@ void print(std::FILE* stream, std::string_view text) {
 
 } // namespace
 
-ExitStatus runUpdate(const std::string& portName, bool highSpeed) {
+ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options) {
     ProgressPrinter progress(stdout);
     MessageBoxHook previous = setMessageBoxHook([&progress](std::string_view text) {
         progress.finishLine();
@@ -32,7 +32,7 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed) {
     try {
         // The flasher is gone, the port closed and the image freed, before any handler runs.
         IspFlasher flasher;
-        flasher.program(progress, portName, highSpeed);
+        flasher.program(progress, portName, highSpeed, options);
     } catch (const UserAbort&) {
         status = exitUpdateFailed;
     } catch (const std::exception&) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/UpdateOptions.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -17,11 +19,13 @@ enum ExitStatus : int {
 // Runs one update of the device on portName, exactly as the dialog's button does: the
 // engine's own messages (success on standard output, failures on standard error) and
 // its progress on standard output.
-ExitStatus runUpdate(const std::string& portName, bool highSpeed);
+ExitStatus runUpdate(const std::string& portName, bool highSpeed,
+                     const UpdateOptions& options = {});
 
 // Runs the same update against a simulated device of this part in-process, then reads
 // the device's flash back and says whether every byte is the image's.
-ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed);
+ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
+                              const UpdateOptions& options = {});
 
 // One line per COM port present: its name and the device it stands for.
 void printPortList(std::FILE* out);

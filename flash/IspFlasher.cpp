@@ -9,6 +9,8 @@
 #include "platform/Sleep.h"
 #include "serial/OsalSerialPort.h"
 
+#include <utility>
+
 namespace sparwick {
 namespace {
 
@@ -35,6 +37,11 @@ void IspFlasher::freeImage() {
 }
 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed) {
+    return program(progressSink, std::move(portName), highSpeed, UpdateOptions{});
+}
+
+bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
+                         const UpdateOptions& options) {
     FineTimerScope fineTimer;
     freeImage();
 
@@ -60,7 +67,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // tells the user what to check.
     port.selectPort(portName, highSpeed);
 
-    UpdateContext context(bytes, size);
+    UpdateContext context(bytes, size, options);
     context.synchronize();
     context.setEchoOff();
     context.unlock();

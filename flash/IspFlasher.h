@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flash/ProgressSink.h"
+#include "flash/UpdateOptions.h"
 
 #include <cstdint>
 #include <string>
@@ -19,6 +20,10 @@ public:
     IspFlasher& operator=(const IspFlasher&) = delete;
 
     bool program(ProgressSink& progressSink, std::string portName, bool highSpeed);
+    // The same update with the choices in options; with the default options it is the one
+    // above.
+    bool program(ProgressSink& progressSink, std::string portName, bool highSpeed,
+                 const UpdateOptions& options);
 
 private:
     void freeImage();

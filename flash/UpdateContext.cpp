@@ -23,9 +23,11 @@ std::string_view received(const char* buffer, std::uint32_t bytesRead) {
 
 } // namespace
 
-UpdateContext::UpdateContext(const std::uint8_t* image, std::uint32_t imageSize)
+UpdateContext::UpdateContext(const std::uint8_t* image, std::uint32_t imageSize,
+                             const UpdateOptions& choices)
     : imagePointer(image)
-    , imageBytes(imageSize) {}
+    , imageBytes(imageSize)
+    , options(choices) {}
 
 void UpdateContext::sendLine(const char* text) {
     // A failed write is not examined: it shows up as a missing reply.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/UpdateOptions.h"
+
 #include <cstdint>
 #include <string_view>
 
@@ -11,7 +13,8 @@ namespace sparwick {
 // the command's own message and ends the update with UserAbort.
 class UpdateContext {
 public:
-    UpdateContext(const std::uint8_t* image, std::uint32_t imageSize);
+    UpdateContext(const std::uint8_t* image, std::uint32_t imageSize,
+                  const UpdateOptions& options = {});
 
     // The handshake, in the order an update runs it.
     bool synchronize();
@@ -53,6 +56,7 @@ private:
     std::int32_t N = 0;
     const std::uint8_t* imagePointer;
     std::uint32_t imageBytes;
+    UpdateOptions options;
 };
 
 } // namespace sparwick
