@@ -6,6 +6,7 @@
 #include "serial/DeviceNames.h"
 
 #include <CLI/CLI.hpp>
+#include <SparwickVersion.h>
 #include <cstdio>
 #include <string>
 
@@ -13,8 +14,6 @@ namespace {
 
 using namespace sparwick;
 using namespace sparwick::cli;
-
-constexpr const char* productName = "Brumetor Sparwick v3.2.0";
 
 constexpr const char* usage = "usage: sparwick-cli --port PORT [--speed high|low]\n"
                               "       sparwick-cli --simulate [--part 196389|196387] "

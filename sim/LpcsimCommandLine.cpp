@@ -60,15 +60,18 @@ bool writable(const std::string& path) {
 } // namespace
 
 std::string LpcsimCommandLine::usage() {
-    return "usage: lpcsim --link PATH [--part 196389|196387] [--flash-in FILE]\n"
-           "              [--flash-out FILE] [--exit-after-go] [--wire[=BAUD]]\n"
-           "              [--fault STEP[#N]=ACTION]... [--log FILE]\n"
+    // In the layout help2man reads: the synopsis after "Usage:" and "or:", then a
+    // description, then the options after "Options:".
+    return "Usage: lpcsim --link PATH [OPTION]...\n"
+           "  or:  lpcsim --help | --version\n"
            "\n"
            "A simulated LPC2000 ISP boot loader on a pseudo-terminal behind the link PATH.\n"
            "Prints 'ready PATH' once it serves. SIGUSR1 power-cycles it; SIGINT or SIGTERM\n"
            "(or answering G, with --exit-after-go) ends it, after the flash has been\n"
            "written to --flash-out.\n"
            "\n"
+           "Options:\n"
+           "  --link PATH        where to put the link to the pseudo-terminal\n"
            "  --part ID          the part: 196389 (27 sectors, default) or 196387 (15)\n"
            "  --flash-in FILE    flash contents at power-on (default: all erased)\n"
            "  --flash-out FILE   where the whole flash goes on exit\n"
@@ -78,7 +81,9 @@ std::string LpcsimCommandLine::usage() {
            "                     unlock, part-id, prepare, erase, blank-check, write,\n"
            "                     data-checksum, copy or go; ACTION is silent, short,\n"
            "                     garble, extra, status:N, resend or hangup\n"
-           "  --log FILE         every line received and sent, with times\n";
+           "  --log FILE         every line received and sent, with times\n"
+           "  --help             print this text and exit\n"
+           "  --version          print the version and exit\n";
 }
 
 LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args) {
@@ -107,6 +112,8 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
         };
         if (name == "--help" || name == "-h") {
             result.help = true;
+        } else if (name == "--version") {
+            result.version = true;
         } else if (name == "--exit-after-go") {
             options.exitAfterGo = true;
         } else if (name == "--wire") {
@@ -156,7 +163,7 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
             error = "unknown argument '" + args[i] + "'";
         }
     }
-    if (!error.empty() || result.help) {
+    if (!error.empty() || result.help || result.version) {
         return result;
     }
     if (options.linkPath.empty()) {

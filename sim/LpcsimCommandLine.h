@@ -11,6 +11,7 @@ namespace sparwick::sim {
 // lpcsim's command line:
 //   lpcsim --link PATH [--part 196389|196387] [--flash-in FILE] [--flash-out FILE]
 //          [--exit-after-go] [--wire[=BAUD]] [--fault RULE]... [--log FILE]
+//   lpcsim --help | --version
 // Options take their value as the next argument or after '='; --wire takes one only
 // after '='.
 class LpcsimCommandLine {
@@ -22,6 +23,7 @@ public:
 
     bool ok() const { return error.empty(); }
     bool helpWanted() const { return help; }
+    bool versionWanted() const { return version; }
     const std::string& errorMessage() const { return error; }
     const DeviceOptions& deviceOptions() const { return options; }
     const std::string& flashOutPath() const { return flashOut; }
@@ -30,6 +32,7 @@ private:
     DeviceOptions options;
     std::string flashOut;
     bool help = false;
+    bool version = false;
     std::string error;
 };
 

@@ -1,6 +1,7 @@
 #include "sim/LpcsimCommandLine.h"
 #include "sim/SimulatedDevice.h"
 
+#include <SparwickVersion.h>
 #include <csignal>
 #include <ctime>
 #include <fstream>
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
     const LpcsimCommandLine commandLine = LpcsimCommandLine::parse(args);
     if (commandLine.helpWanted()) {
         std::cout << LpcsimCommandLine::usage();
+        return 0;
+    }
+    if (commandLine.versionWanted()) {
+        std::cout << "lpcsim " << sparwick::versionText << "\n";
         return 0;
     }
     if (!commandLine.ok()) {

@@ -1,6 +1,7 @@
 #include "IspTestClient.h"
 #include "IspTransfers.h"
 
+#include <SparwickVersion.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -232,10 +233,15 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
     }
 }
 
-TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelp) {
-    Lpcsim sim({"--help"}, dir / "errors");
-    EXPECT_EQ(sim.firstLine().rfind("usage: lpcsim --link PATH", 0), 0u);
-    EXPECT_EQ(sim.exitStatus(), 0);
+TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelpAndItsVersionOnVersion) {
+    Lpcsim help({"--help"}, dir / "errors");
+    EXPECT_EQ(help.firstLine().rfind("Usage: lpcsim --link PATH", 0), 0u);
+    EXPECT_EQ(help.exitStatus(), 0);
+
+    Lpcsim version({"--version", "--link", (dir / "unused").string()}, dir / "errors");
+    EXPECT_EQ(version.firstLine(), "lpcsim " + std::string(versionText));
+    EXPECT_EQ(version.exitStatus(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "unused")));
 }
 
 } // namespace
