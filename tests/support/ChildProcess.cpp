@@ -141,7 +141,8 @@ void ChildProcess::signal(int number) {
 
 bool ChildProcess::running() const {
     siginfo_t info{};
-    return pid > 0 && ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+    return pid > 0 &&
+           ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == 0;
 }
 
