@@ -10,7 +10,8 @@ namespace sparwick::cli {
 // Shows an update's progress on standard output: a bar with the percentage and the
 // elapsed time when that is a terminal, one line per report otherwise (for logs and
 // scripts). Before a message is printed the bar's line is ended, so that nothing is
-// written over.
+// written over. A write that fails (a reader that has gone away, a full disk) is let go:
+// the update goes on, and its exit status says how it ended.
 class ProgressPrinter : public ProgressSink {
 public:
     explicit ProgressPrinter(std::FILE* out);

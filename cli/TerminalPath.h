@@ -4,8 +4,24 @@
 
 namespace sparwick::cli {
 
-// Whether path names a terminal that --port can use in place of a COM name. Only POSIX
-// systems name their serial devices by path; on Windows a port always goes by its name.
-bool isTerminalPath(const std::string& path);
+// What a port given by its path meets when it is opened as the channel opens it. Only
+// POSIX systems name their serial devices by path; on Windows a port always goes by its
+// name.
+enum class PortPath {
+    terminal,         // a terminal that the update can use
+    notTerminal,      // missing, or not a terminal at all
+    permissionDenied, // present, but this user may not open it
+    busy,             // held for exclusive use by another program
+    ownTerminal,      // the terminal this program runs in, or one of its standard streams
+};
+
+PortPath examinePortPath(const std::string& path);
+
+// Whether the device at path, looked up without opening it, is where one of this
+// process's standard streams goes: the update would then write into its own output.
+bool isStandardStreamDevice(const std::string& path);
+
+// How a port that no COM name selects is given, for the reason of a refused name.
+const char* otherPortsHint();
 
 } // namespace sparwick::cli

@@ -1,5 +1,6 @@
 #include "cli/Update.h"
 
+#include "cli/InterruptScope.h"
 #include "cli/ProgressPrinter.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
@@ -14,6 +15,8 @@
 namespace sparwick::cli {
 namespace {
 
+// Like the progress, a message that cannot be written is let go: it never ends or changes
+// the update.
 void print(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fputc('\n', stream);
@@ -30,7 +33,9 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
     });
     ExitStatus status = exitSuccess;
     try {
-        // The flasher is gone, the port closed and the image freed, before any handler runs.
+        // An interruption ends the process while the flasher lives; once it is gone the
+        // port is closed and the image freed, before any handler runs.
+        InterruptScope interrupts;
         IspFlasher flasher;
         flasher.program(progress, portName, highSpeed, options);
     } catch (const UserAbort&) {

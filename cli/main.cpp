@@ -1,9 +1,9 @@
 // sparwick-cli: the firmware update from a terminal or a script. It asks for the same two
 // choices as the dialog (port and speed), prints the same messages, and says how the
 // update ended in its exit status.
-#include "cli/TerminalPath.h"
+#include "cli/PortArgument.h"
+#include "cli/ProcessSetup.h"
 #include "cli/Update.h"
-#include "serial/DeviceNames.h"
 
 #include <CLI/CLI.hpp>
 #include <SparwickVersion.h>
@@ -21,18 +21,15 @@ constexpr const char* usage = "usage: sparwick-cli --port PORT [--speed high|low
                               "       sparwick-cli --list-ports\n"
                               "       sparwick-cli --help | --version\n";
 
-// A device path given with --port stands for this name within the process: the channel
-// selects names of four or five characters only.
-constexpr const char* pathPortName = "COM99";
-
-int usageError(const std::string& reason) {
-    std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), usage);
+int usageError(const std::string& reason, bool withUsage = true) {
+    std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), withUsage ? usage : "");
     return exitUsage;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    prepareProcess();
     CLI::App app{"Writes the firmware this program carries into an LPC2000-family device "
                  "through its serial ISP boot loader.",
                  "sparwick-cli"};
@@ -79,12 +76,9 @@ int main(int argc, char** argv) {
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
     }
-    if (port.find('/') != std::string::npos) {
-        if (!isTerminalPath(port)) {
-            return usageError("not a serial device: " + port);
-        }
-        standFor(pathPortName, port);
-        port = pathPortName;
+    const PortChoice choice = choosePort(port);
+    if (!choice.refusal.empty()) {
+        return usageError(choice.refusal, choice.withUsage);
     }
-    return runUpdate(port, highSpeed);
+    return runUpdate(choice.portName, highSpeed);
 }

@@ -2,9 +2,11 @@
 #include "serial/SerialSystem.h"
 
 #include "serial/DeviceNames.h"
+#include "serial/posix/PortRelease.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,12 +26,68 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// An open port: the descriptor and the time-outs that its reads and writes obey. The
-// handle given out is the address of this record, as a Windows HANDLE names the kernel's.
+// The line settings a port had when it was opened, to be put back when it closes: a tty
+// is shared with whoever uses it next (a terminal, another program), and nothing of ours
+// may stay behind on it.
+struct FoundSettings {
+    termios settings{};
+    bool known = false; // false when the device has no terminal settings
+};
+
+// An open port: the descriptor, the time-outs that its reads and writes obey, and where
+// a signal handler finds it. The handle given out is the address of this record, as a
+// Windows HANDLE names the kernel's.
 struct PosixPort {
     int fd = -1;
     CommTimeouts timeouts;
+    FoundSettings found;
+    int slot = -1;
 };
+
+// The ports open now, as a signal handler can reach them without taking a lock or
+// following a pointer that another thread may free: a slot is taken by storing its
+// descriptor, after its settings; a descriptor of -1 marks a free slot. The channel has
+// one port open at a time and the port list probes one at a time beside it.
+struct OpenPortSlot {
+    std::atomic<int> fd{-1};
+    FoundSettings found;
+};
+constexpr std::size_t openPortSlots = 4;
+constinit std::array<OpenPortSlot, openPortSlots> openPorts{};
+
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+
+int takeSlot(int fd, const FoundSettings& found) {
+    for (std::size_t i = 0; i < openPorts.size(); ++i) {
+        int expected = -1;
+        // Reserved with a value no descriptor has, filled, then published.
+        if (openPorts[i].fd.compare_exchange_strong(expected, -2)) {
+            openPorts[i].found = found;
+            openPorts[i].fd.store(fd, std::memory_order_release);
+            return static_cast<int>(i);
+        }
+    }
+    return -1; // not reachable by a signal handler; closed at exit as any descriptor is
+}
+
+void freeSlot(int slot) {
+    if (slot >= 0) {
+        openPorts[static_cast<std::size_t>(slot)].fd.store(-1, std::memory_order_release);
+    }
+}
+
+// Leaves the port as it was found: what we queued and the device never took is dropped
+// (a close would otherwise wait for output that a stopped line never sends), the
+// settings go back, and exclusive use is given up before the close, because the terminal
+// keeps that flag past our close for as long as anyone else (the device end of a
+// pseudo-terminal) has it open. Async-signal-safe.
+void putBack(int fd, const FoundSettings& found) {
+    ::tcflush(fd, TCOFLUSH);
+    if (found.known) {
+        ::tcsetattr(fd, TCSANOW, &found.settings);
+    }
+    ::ioctl(fd, TIOCNXCL);
+}
 
 PosixPort* portOf(PortHandle handle) {
     return handle == invalidPortHandle ? nullptr : reinterpret_cast<PosixPort*>(handle);
@@ -113,11 +171,15 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
         ::close(fd);
         return fail(OpenFailure::inUse);
     }
+    auto* port = new PosixPort{fd, {}, {}, -1};
+    port->found.known = ::tcgetattr(fd, &port->found.settings) == 0;
+    // Reachable by a signal handler before anything of ours is set on the line.
+    port->slot = takeSlot(fd, port->found);
     ::ioctl(fd, TIOCEXCL);
     if (failure) {
         *failure = OpenFailure::none;
     }
-    return reinterpret_cast<PortHandle>(new PosixPort{fd, {}});
+    return reinterpret_cast<PortHandle>(port);
 }
 
 void closePort(PortHandle port) {
@@ -125,11 +187,22 @@ void closePort(PortHandle port) {
     if (!p) {
         return;
     }
-    // Give up exclusive use first: the terminal keeps the flag past our close for as long
-    // as anyone else (the device end of a pseudo-terminal) has it open.
-    ::ioctl(p->fd, TIOCNXCL);
+    // Put back before the slot is freed: a signal in between finds it released already
+    // or releases it again, which does no harm.
+    putBack(p->fd, p->found);
+    freeSlot(p->slot);
     ::close(p->fd);
     delete p;
+}
+
+void releaseOpenPortsNow() noexcept {
+    for (OpenPortSlot& slot : openPorts) {
+        int fd = slot.fd.load(std::memory_order_acquire);
+        if (fd >= 0 && slot.fd.compare_exchange_strong(fd, -1)) {
+            putBack(fd, slot.found);
+            ::close(fd);
+        }
+    }
 }
 
 bool probePort(const std::string& devicePath) {

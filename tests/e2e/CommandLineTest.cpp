@@ -94,16 +94,14 @@ TEST(CommandLine, DeviceFailureGoesToStandardErrorWithStatusOne) {
     EXPECT_EQ(run.out.find(std::string(msg::success)), std::string::npos);
 }
 
-TEST(CommandLine, EmptyOrUnknownPortTellsTheUserWhatToCheck) {
-    for (const char* port : {"", "COM0", "XYZ9"}) { // no device stands for these
-        SCOPED_TRACE(port);
-        auto run = runCli({"--port", port});
-        EXPECT_EQ(run.exitStatus, 1);
-        EXPECT_EQ(run.err, line(msg::noDevice));
+TEST(CommandLine, ComNameWithoutADeviceTellsTheUserWhatToCheck) {
+    // COM99 stands for /dev/ttyAMA2, which a machine without such UARTs does not have.
+    if (fs::exists("/dev/ttyAMA2")) {
+        GTEST_SKIP() << "this machine has /dev/ttyAMA2, a real port";
     }
-    auto run = runCli({"--port", "COM100"});
+    auto run = runCli({"--port", "COM99"});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.err, "OSAL Port string size incorrect!\n");
+    EXPECT_EQ(run.err, line(msg::noDevice));
 }
 
 TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {

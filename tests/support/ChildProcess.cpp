@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,140 +24,200 @@ std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
     return args;
 }
 
-// Forks argv with stdin from /dev/null and stdout (and stderr, when given) into pipes.
-pid_t spawn(const std::vector<std::string>& argv, int& outRead, int* errRead) {
-    int outPipe[2];
-    int errPipe[2] = {-1, -1};
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || (errRead && ::pipe2(errPipe, O_CLOEXEC) != 0)) {
-        throw std::runtime_error("pipe");
+// In the forked child, before the program starts: only async-signal-safe calls.
+void placeStream(ChildSetup::Stream stream, int pipeEnd, int fd, int target) {
+    if (stream == ChildSetup::Stream::captured) {
+        ::dup2(pipeEnd, target);
+    } else if (stream == ChildSetup::Stream::descriptor) {
+        ::dup2(fd, target);
+    } else if (stream == ChildSetup::Stream::closed) {
+        ::close(target);
     }
-    auto args = argumentsOf(argv);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        ::dup2(outPipe[1], 1);
-        if (errRead) {
-            ::dup2(errPipe[1], 2);
-        }
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    outRead = outPipe[0];
-    if (errRead) {
-        ::close(errPipe[1]);
-        *errRead = errPipe[0];
-    }
-    return pid;
 }
 
-int waitFor(pid_t pid, Clock::time_point deadline) {
-    for (;;) {
-        int status = 0;
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        if (Clock::now() >= deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        ::usleep(10'000);
+[[noreturn]] void startProgram(std::vector<char*>& args, const ChildSetup& setup, int outEnd,
+                               int errEnd) {
+    if (setup.user && (::setgroups(0, nullptr) != 0 || ::setgid(setup.user->second) != 0 ||
+                       ::setuid(setup.user->first) != 0)) {
+        ::_exit(126);
+    }
+    int in = setup.in >= 0 ? setup.in : ::open("/dev/null", O_RDONLY);
+    ::dup2(in, 0);
+    if (in != 0 && setup.in < 0) {
+        ::close(in);
+    }
+    if (setup.inIsControllingTerminal && (::setsid() < 0 || ::ioctl(0, TIOCSCTTY, 0) != 0)) {
+        ::_exit(126);
+    }
+    placeStream(setup.out, outEnd, setup.outFd, 1);
+    placeStream(setup.err, errEnd, setup.errFd, 2);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
+void closeIfOpen(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Appends what one read of fd gives; closes it at its end.
+void drain(int& fd, std::string& into) {
+    char buffer[4096];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        into.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        closeIfOpen(fd);
     }
 }
 
 } // namespace
 
-ChildResult runChild(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    int out = -1;
-    int err = -1;
-    pid_t pid = spawn(argv, out, &err);
-    ChildResult result;
-    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && Clock::now() < deadline) {
-        if (::poll(fds, 2, 50) <= 0) {
-            continue;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
-                char buffer[4096];
-                ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-                } else {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildSetup& setup) {
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if ((setup.out == ChildSetup::Stream::captured && ::pipe2(outPipe, O_CLOEXEC) != 0) ||
+        (setup.err == ChildSetup::Stream::captured && ::pipe2(errPipe, O_CLOEXEC) != 0)) {
+        throw std::runtime_error("pipe");
     }
-    for (auto& fd : fds) {
-        if (fd.fd >= 0) {
-            ::close(fd.fd);
-        }
+    auto args = argumentsOf(argv);
+    pid = ::fork();
+    if (pid == 0) {
+        startProgram(args, setup, outPipe[1], errPipe[1]);
     }
-    result.exitStatus = waitFor(pid, deadline);
-    return result;
+    closeIfOpen(outPipe[1]);
+    closeIfOpen(errPipe[1]);
+    out = outPipe[0];
+    err = errPipe[0];
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
-    pid = spawn(argv, out, nullptr);
+ChildProcess::~ChildProcess() {
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    closeIfOpen(out);
+    closeIfOpen(err);
 }
 
-BackgroundProcess::~BackgroundProcess() {
-    stop(std::chrono::seconds(5));
-}
-
-std::string BackgroundProcess::readLine(std::chrono::milliseconds limit) {
+std::string ChildProcess::readLine(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     for (;;) {
-        if (auto end = pending.find('\n'); end != std::string::npos) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
+        if (auto end = pendingOut.find('\n'); end != std::string::npos) {
+            std::string line = pendingOut.substr(0, end);
+            pendingOut.erase(0, end + 1);
             return line;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (out < 0 || left.count() <= 0) {
             return {};
         }
-        pollfd pfd{out, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+        // Standard error is read along, so that a chatty child never blocks on it.
+        pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+        if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) {
             continue;
         }
-        char buffer[1024];
-        ssize_t n = ::read(out, buffer, sizeof buffer);
-        if (n <= 0) {
-            ::close(out);
-            out = -1;
-        } else {
-            pending.append(buffer, static_cast<std::size_t>(n));
+        if (fds[1].revents != 0) {
+            drain(err, errText);
+        }
+        if (fds[0].revents != 0) {
+            drain(out, pendingOut);
         }
     }
 }
 
-void BackgroundProcess::signal(int number) {
+void ChildProcess::closeOutput() {
+    closeIfOpen(out);
+    pendingOut.clear();
+}
+
+void ChildProcess::signal(int number) {
     if (pid > 0) {
         ::kill(pid, number);
     }
 }
 
-int BackgroundProcess::stop(std::chrono::milliseconds limit) {
+bool ChildProcess::running() const {
+    siginfo_t info{};
+    return pid > 0 &&
+           ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+ChildResult ChildProcess::wait(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    ChildResult result;
+    while ((out >= 0 || err >= 0) && Clock::now() < deadline) {
+        pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+        if (::poll(fds, 2, 50) <= 0) {
+            continue;
+        }
+        if (fds[0].revents != 0) {
+            drain(out, pendingOut);
+        }
+        if (fds[1].revents != 0) {
+            drain(err, errText);
+        }
+    }
+    closeIfOpen(out);
+    closeIfOpen(err);
+    result.out = std::move(pendingOut);
+    result.err = std::move(errText);
     if (pid <= 0) {
-        return -1;
+        return result;
     }
-    ::kill(pid, SIGTERM);
-    int status = waitFor(pid, Clock::now() + limit);
+    for (;;) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            break;
+        }
+        ::usleep(10'000);
+    }
     pid = -1;
-    if (out >= 0) {
-        ::close(out);
-        out = -1;
-    }
-    return status;
+    return result;
+}
+
+ChildResult runChild(const std::vector<std::string>& argv, std::chrono::milliseconds deadline) {
+    return ChildProcess(argv, ChildSetup{}).wait(deadline);
+}
+
+namespace {
+
+ChildSetup backgroundSetup() {
+    ChildSetup setup;
+    setup.err = ChildSetup::Stream::inherited;
+    return setup;
+}
+
+} // namespace
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv)
+    : child(argv, backgroundSetup()) {}
+
+BackgroundProcess::~BackgroundProcess() {
+    stop(std::chrono::seconds(5));
+}
+
+std::string BackgroundProcess::readLine(std::chrono::milliseconds deadline) {
+    return child.readLine(deadline);
+}
+
+void BackgroundProcess::signal(int number) {
+    child.signal(number);
+}
+
+int BackgroundProcess::stop(std::chrono::milliseconds deadline) {
+    child.signal(SIGTERM);
+    return child.wait(deadline).exitStatus;
 }
 
 } // namespace sparwick::test

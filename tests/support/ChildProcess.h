@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -9,8 +10,53 @@ namespace sparwick::test {
 
 struct ChildResult {
     int exitStatus = -1; // -1 when it did not exit by itself in time, or died by a signal
+    int signal = 0;      // the signal that ended it, if one did
     std::string out;
     std::string err;
+};
+
+// How a child's standard streams and identity are set up, as a user's shell might.
+struct ChildSetup {
+    enum class Stream { captured, closed, inherited, descriptor };
+    Stream out = Stream::captured;
+    Stream err = Stream::captured;
+    // The descriptors that Stream::descriptor puts there.
+    int outFd = -1;
+    int errFd = -1;
+    // Standard input: this descriptor, or /dev/null when -1.
+    int in = -1;
+    // A new session whose controlling terminal is standard input (which must be a terminal).
+    bool inIsControllingTerminal = false;
+    // The user and group to run as, without supplementary groups (the test must be root).
+    std::optional<std::pair<uid_t, gid_t>> user;
+};
+
+// A program started with a set-up of its own, its standard output read line by line as it
+// comes. Killed (SIGKILL) if still running when destroyed.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const ChildSetup& setup);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The next line of its standard output, or "" when none comes by the deadline.
+    std::string readLine(std::chrono::milliseconds deadline);
+    // Closes our end of its standard output, as a reader that goes away does.
+    void closeOutput();
+    void signal(int number);
+    // Whether it has not ended yet; an ended child stays unreaped for wait.
+    bool running() const;
+    // Collects what is left of its captured streams and waits for its end; killed when it
+    // has not ended by the deadline.
+    ChildResult wait(std::chrono::milliseconds deadline);
+
+private:
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    std::string pendingOut;
+    std::string errText;
 };
 
 // Runs a program to its end with its standard output and error captured and no standard
@@ -33,9 +79,7 @@ public:
     int stop(std::chrono::milliseconds deadline);
 
 private:
-    pid_t pid = -1;
-    int out = -1;
-    std::string pending;
+    ChildProcess child;
 };
 
 } // namespace sparwick::test
