@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     bool simulate = false;
     bool list = false;
     std::uint32_t part = 196389;
+    UpdateOptions options;
 
     auto* portOption = app.add_option(
         "--port", port,
@@ -55,6 +56,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({196389u, 196387u}))
         ->needs(simulateFlag)
         ->capture_default_str();
+    app.add_flag("--fast", options.fast,
+                 "send the data lines back to back, paced by the device's XOFF/XON and "
+                 "checked by its checksums; lines it refuses are sent again with the pause");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
         return exitSuccess;
     }
     if (simulate) {
-        return runSimulatedUpdate(part, highSpeed);
+        return runSimulatedUpdate(part, highSpeed, options);
     }
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
@@ -87,5 +91,5 @@ int main(int argc, char** argv) {
         standFor(pathPortName, port);
         port = pathPortName;
     }
-    return runUpdate(port, highSpeed);
+    return runUpdate(port, highSpeed, options);
 }
