@@ -486,9 +486,6 @@ void SimulatedDevice::transmitToLine(Clock::time_point now) {
     if (now < holdUntil) {
         sendable = std::min(sendable, sendableDuringHold);
     }
-    if (adapter.enabled()) {
-        sendable = std::min(sendable, adapter.room());
-    }
     if (sendable == 0 && !flowByte) {
         outbound.took(0, true);
         return;
@@ -511,12 +508,20 @@ void SimulatedDevice::transmitToLine(Clock::time_point now) {
         }
     }
     const std::size_t wanted = std::min(sendable, budget);
-    if (wanted > 0 && adapter.enabled()) {
-        adapter.hold(std::string_view(toSend).substr(0, wanted), now);
-        toSend.erase(0, wanted);
-        sendableDuringHold -= std::min(sendableDuringHold, wanted);
-        sent += wanted;
-        passOnHeld(now);
+    if (adapter.enabled()) {
+        // Into the adapter as far as it has room; each packet that fills goes at once.
+        std::size_t taken = 0;
+        while (taken < wanted && adapter.room() > 0) {
+            const std::size_t count = std::min(wanted - taken, adapter.room());
+            adapter.hold(std::string_view(toSend).substr(taken, count), now);
+            taken += count;
+            if (!passOnHeld(now)) {
+                break;
+            }
+        }
+        toSend.erase(0, taken);
+        sendableDuringHold -= std::min(sendableDuringHold, taken);
+        sent += taken;
     } else if (wanted > 0) {
         const ssize_t written = ::write(pty->master(), toSend.data(), wanted);
         if (written < 0) {
