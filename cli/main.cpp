@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     bool simulate = false;
     bool list = false;
     std::uint32_t part = 196389;
+    UpdateOptions options;
 
     auto* portOption = app.add_option(
         "--port", port,
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({196389u, 196387u}))
         ->needs(simulateFlag)
         ->capture_default_str();
+    app.add_flag("--fast", options.fast,
+                 "send the data lines back to back, paced by the device's XOFF/XON and "
+                 "checked by its checksums; lines it refuses are sent again with the pause");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
@@ -71,7 +75,7 @@ int main(int argc, char** argv) {
         return exitSuccess;
     }
     if (simulate) {
-        return runSimulatedUpdate(part, highSpeed);
+        return runSimulatedUpdate(part, highSpeed, options);
     }
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
@@ -80,5 +84,5 @@ int main(int argc, char** argv) {
     if (!choice.refusal.empty()) {
         return usageError(choice.refusal, choice.withUsage);
     }
-    return runUpdate(choice.portName, highSpeed);
+    return runUpdate(choice.portName, highSpeed, options);
 }

@@ -23,6 +23,10 @@ inline constexpr std::string_view unlock = "U 23130\r\n";
 inline constexpr std::string_view readPartId = "J\r\n";
 inline constexpr std::string_view success = "0\r\n"; // CMD_SUCCESS
 inline constexpr std::string_view checksumAccepted = "OK\r\n";
+// The device's answer to a checksum that does not match the lines it received: send the
+// same lines again. It is longer than "OK\r\n"; a reply that begins with its first
+// checksumAccepted.size() bytes is read to its end.
+inline constexpr std::string_view checksumRefused = "RESEND\r\n";
 
 inline constexpr std::string_view lineEnd = "\r\n";
 inline constexpr char prepareLetter = 'P';
@@ -50,5 +54,8 @@ inline constexpr std::int32_t linesPerChecksum = 20;
 inline constexpr std::size_t dataLineBufferSize = 64; // 63 bytes of line and a terminator
 inline constexpr std::uint32_t linePauseHighSpeedMs = 20;
 inline constexpr std::uint32_t linePauseLowSpeedMs = 2;
+// A device-paced transfer sends the lines of a checksum group back to back; the device
+// may refuse the same lines this many times before the update gives up on them.
+inline constexpr std::int32_t maxChecksumRefusals = 3;
 
 } // namespace sparwick::isp

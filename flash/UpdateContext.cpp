@@ -138,35 +138,80 @@ bool UpdateContext::writeToRam(std::int32_t address, std::int32_t count, const s
     command.text(isp::writeToRamCommand).number(address).text(" ").number(count).text(isp::lineEnd);
     exchange(command.c_str(), isp::success, msg::writeToRamFailed);
 
-    std::uint32_t lineSum = 0;
-    std::int32_t linesSinceChecksum = 0;
     if (count <= 0) {
         return true;
     }
     const std::uint32_t pauseMs = OsalSerialPort::instance().isHighSpeed()
                                       ? isp::linePauseHighSpeedMs
                                       : isp::linePauseLowSpeedMs;
+    constexpr std::int32_t groupBytes = isp::linesPerChecksum * isp::bytesPerLine;
+    for (std::int32_t offset = 0; offset < count; offset += groupBytes) {
+        const std::int32_t length = std::min(groupBytes, count - offset);
+        if (options.fast) {
+            sendGroupPacedByDevice(data + offset, length, pauseMs);
+        } else {
+            sendChecksum(sendDataLines(data + offset, length, pauseMs));
+        }
+    }
+    return true;
+}
+
+std::uint32_t UpdateContext::sendDataLines(const std::uint8_t* data, std::int32_t count,
+                                           std::uint32_t pauseMs) {
+    std::uint32_t sum = 0;
     for (std::int32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
         // Whole lines of 45 bytes; a count that is not a multiple of 45 ends with a shorter
         // line, so that nothing beyond count bytes is read.
         const auto length = static_cast<std::size_t>(std::min(isp::bytesPerLine, count - offset));
         char dataLine[isp::dataLineBufferSize];
-        std::size_t size = uuencodeLine(data + offset, length, dataLine, lineSum);
+        std::size_t size = uuencodeLine(data + offset, length, dataLine, sum);
         dataLine[size++] = '\r';
         dataLine[size++] = '\n';
         dataLine[size] = '\0';
         sendLine(dataLine);
-        sleepMilliseconds(pauseMs);
-        if (++linesSinceChecksum == isp::linesPerChecksum) {
-            sendChecksum(lineSum);
-            lineSum = 0;
-            linesSinceChecksum = 0;
+        if (pauseMs != 0) {
+            sleepMilliseconds(pauseMs);
         }
     }
-    if (linesSinceChecksum != 0) {
-        sendChecksum(lineSum);
+    return sum;
+}
+
+void UpdateContext::sendGroupPacedByDevice(const std::uint8_t* data, std::int32_t count,
+                                           std::uint32_t pauseMs) {
+    // The lines go out as fast as the line and the device's XOFF let them. Lines the device
+    // refused are encoded again from the image, this time with the pause after each line,
+    // for a device or an adapter that lost bytes of the fast ones.
+    const std::uint32_t sum = sendDataLines(data, count, 0);
+    for (std::int32_t refusals = 1; !checksumAccepted(sum); ++refusals) {
+        if (refusals == isp::maxChecksumRefusals) {
+            abortWithMessage(msg::checksumFailed);
+        }
+        sendDataLines(data, count, pauseMs);
     }
-    return true;
+}
+
+bool UpdateContext::checksumAccepted(std::uint32_t sum) {
+    Line line;
+    line.number(sum).text(isp::lineEnd);
+    sendLine(line.c_str());
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    readReply(reply, bytesRead, static_cast<std::int32_t>(isp::checksumAccepted.size()));
+    if (received(reply, bytesRead) == isp::checksumAccepted) {
+        return true;
+    }
+    // RESEND is read to its end, so that the next exchange starts on an empty input.
+    const std::string_view refusedStart = isp::checksumRefused.substr(0, bytesRead);
+    if (bytesRead == isp::checksumAccepted.size() && received(reply, bytesRead) == refusedStart) {
+        const std::string_view refusedEnd = isp::checksumRefused.substr(bytesRead);
+        char rest[isp::replyBufferSize];
+        std::uint32_t restRead = 0;
+        readReply(rest, restRead, static_cast<std::int32_t>(refusedEnd.size()));
+        if (received(rest, restRead) == refusedEnd) {
+            return false;
+        }
+    }
+    abortWithMessage(msg::checksumFailed);
 }
 
 bool UpdateContext::sendChecksum(std::uint32_t sum) {

@@ -31,7 +31,8 @@ public:
 
     // count bytes from data into device RAM at address, as uuencoded lines of 45 bytes
     // with a checksum exchange after every 20 lines and after the last. Reads exactly
-    // count bytes of data.
+    // count bytes of data. With options.fast the lines of each group go out back to back
+    // and a RESEND has them sent again, paced, up to the refusal limit.
     bool writeToRam(std::int32_t address, std::int32_t count, const std::uint8_t* data);
     bool sendChecksum(std::uint32_t sum);
     bool copyRamToFlash(std::int32_t flashAddress, std::int32_t ramAddress, std::int32_t count);
@@ -52,6 +53,15 @@ private:
     void exchange(const char* line, std::string_view expected, std::string_view failure);
     void expectReply(std::string_view expected, std::string_view failure);
     std::int32_t identifyPart();
+    // The lines of count bytes from data, each followed by a pause of pauseMs when it is
+    // not 0; returns the sum of the bytes.
+    std::uint32_t sendDataLines(const std::uint8_t* data, std::int32_t count,
+                                std::uint32_t pauseMs);
+    void sendGroupPacedByDevice(const std::uint8_t* data, std::int32_t count,
+                                std::uint32_t pauseMs);
+    // Sends the checksum line: true for OK, false for a whole RESEND; any other reply
+    // ends the update.
+    bool checksumAccepted(std::uint32_t sum);
 
     std::int32_t N = 0;
     const std::uint8_t* imagePointer;

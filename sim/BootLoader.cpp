@@ -143,6 +143,7 @@ void BootLoader::powerOn() {
     line.clear();
     lineStarted = false;
     lineOverflow = false;
+    lineDrop = 0;
     holdEcho = false;
     heldEcho.clear();
     lineEndDeadline.reset();
@@ -188,9 +189,18 @@ void BootLoader::receive(char byte, Clock::time_point now) {
         abandon();
         return;
     }
+    const bool lineEnd = byte == '\r' || byte == '\n';
     if (!lineStarted) {
         lineStarted = true;
         holdEcho = echo && faultMayApply();
+        if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectChecksum) {
+            beginDataLine();
+        }
+    } else if (lineDrop > 0 && !lineEnd) {
+        // Lost on the way: the boot loader never sees the byte, so it neither echoes nor
+        // keeps it.
+        --lineDrop;
+        return;
     }
     echoByte(byte);
     if (byte == '\r') {
@@ -206,6 +216,17 @@ void BootLoader::receive(char byte, Clock::time_point now) {
         line += byte;
     } else {
         lineOverflow = true;
+    }
+}
+
+void BootLoader::beginDataLine() {
+    const auto fault = faults.occurrence(FaultStep::dataLine);
+    if (!fault || fault->action != FaultAction::drop) {
+        return;
+    }
+    lineDrop = fault->dropBytes;
+    if (log != nullptr) {
+        log->event("fault " + describeFaultRule(*fault));
     }
 }
 
@@ -260,6 +281,7 @@ void BootLoader::abandon() {
     line.clear();
     lineStarted = false;
     lineOverflow = false;
+    lineDrop = 0;
     holdEcho = false;
     if (mode == Mode::receivingData || mode == Mode::awaitingReadAck) {
         mode = Mode::commands;
@@ -275,6 +297,7 @@ void BootLoader::completeLine() {
     line.clear();
     lineStarted = false;
     lineOverflow = false;
+    lineDrop = 0;
     if (text.empty()) {
         flushHeldEcho();
         holdEcho = false;

@@ -92,6 +92,8 @@ private:
     void flushHeldEcho();
     bool faultMayApply() const;
     void completeLine();
+    // A data line's first byte has come: a fault may lose some of the bytes that follow.
+    void beginDataLine();
     void abandon();
     void dispatchCommand(std::string_view line);
 
@@ -149,6 +151,8 @@ private:
     std::string line;
     bool lineStarted = false;
     bool lineOverflow = false;
+    // Bytes of the current line still to be lost by a data-line fault.
+    std::uint32_t lineDrop = 0;
     bool holdEcho = false;
     std::string heldEcho;
     std::optional<Clock::time_point> lineEndDeadline;

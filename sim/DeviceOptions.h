@@ -2,6 +2,7 @@
 
 #include "sim/FaultRule.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,10 @@ struct DeviceOptions {
     // erase and program. 0: at the baud rate the host set on its end; unset: as fast as
     // the pty goes.
     std::optional<std::uint32_t> wireBaud;
+    // A USB serial adapter's latency timer on the way to the host: bytes reach it when 62
+    // have gathered or this long after the first was held. 0: no adapter, bytes pass at
+    // once.
+    std::chrono::milliseconds adapterLatency{0};
     std::vector<FaultRule> faults;
     // Every line received and sent, with times; empty: no log.
     std::string logPath;

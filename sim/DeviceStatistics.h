@@ -12,6 +12,8 @@ struct DeviceStatistics {
     std::array<std::uint32_t, 26> commands{};
     std::uint32_t resendsSent = 0;
     std::uint32_t xoffsSent = 0;
+    // Bytes that arrived while the receive buffer was full (the host ignored XOFF).
+    std::uint64_t bytesLost = 0;
     std::uint32_t powerCycles = 0;
     std::uint32_t hangUps = 0;
     std::uint32_t faultsUsed = 0;

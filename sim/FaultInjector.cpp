@@ -11,9 +11,11 @@ void FaultInjector::add(const FaultRule& rule) {
 std::optional<FaultRule> FaultInjector::occurrence(FaultStep step) {
     const std::uint32_t count = ++seen[static_cast<std::size_t>(step)];
     for (Entry& entry : entries) {
-        if (!entry.used && entry.rule.step == step && entry.rule.occurrence == count) {
+        const bool every = entry.rule.occurrence == FaultRule::everyOccurrence;
+        if ((every || !entry.used) && entry.rule.step == step &&
+            (every || entry.rule.occurrence == count)) {
+            usedCount += entry.used ? 0 : 1;
             entry.used = true;
-            ++usedCount;
             return entry.rule;
         }
     }
@@ -22,9 +24,10 @@ std::optional<FaultRule> FaultInjector::occurrence(FaultStep step) {
 
 bool FaultInjector::pending(std::initializer_list<FaultStep> steps) const {
     return std::any_of(entries.begin(), entries.end(), [&](const Entry& entry) {
-        return !entry.used &&
+        const bool every = entry.rule.occurrence == FaultRule::everyOccurrence;
+        return (every || !entry.used) &&
                std::find(steps.begin(), steps.end(), entry.rule.step) != steps.end() &&
-               entry.rule.occurrence > seen[static_cast<std::size_t>(entry.rule.step)];
+               (every || entry.rule.occurrence > seen[static_cast<std::size_t>(entry.rule.step)]);
     });
 }
 

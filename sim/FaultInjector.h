@@ -16,7 +16,8 @@ class FaultInjector {
 public:
     void add(const FaultRule& rule);
 
-    // One more exchange of this step: the first rule not yet used that picks it.
+    // One more exchange of this step: the first rule not yet used that picks it, or one
+    // that picks every occurrence.
     std::optional<FaultRule> occurrence(FaultStep step);
     // Whether a rule not yet used belongs to one of these steps.
     bool pending(std::initializer_list<FaultStep> steps) const;
@@ -30,7 +31,7 @@ private:
     };
 
     std::vector<Entry> entries;
-    std::array<std::uint32_t, static_cast<std::size_t>(FaultStep::go) + 1> seen{};
+    std::array<std::uint32_t, static_cast<std::size_t>(FaultStep::dataLine) + 1> seen{};
     std::uint32_t usedCount = 0;
 };
 

@@ -9,7 +9,7 @@ namespace sparwick::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, FaultStep>, 13> stepNames = {{
+constexpr std::array<std::pair<std::string_view, FaultStep>, 14> stepNames = {{
     {"sync", FaultStep::sync},
     {"sync-word", FaultStep::syncWord},
     {"crystal", FaultStep::crystal},
@@ -23,6 +23,7 @@ constexpr std::array<std::pair<std::string_view, FaultStep>, 13> stepNames = {{
     {"data-checksum", FaultStep::dataChecksum},
     {"copy", FaultStep::copy},
     {"go", FaultStep::go},
+    {"data-line", FaultStep::dataLine},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultAction>, 6> plainActions = {{
@@ -35,6 +36,7 @@ constexpr std::array<std::pair<std::string_view, FaultAction>, 6> plainActions =
 }};
 
 constexpr std::string_view statusPrefix = "status:";
+constexpr std::string_view dropPrefix = "drop:";
 
 std::optional<FaultRule> fail(std::string* error, std::string message) {
     if (error != nullptr) {
@@ -73,12 +75,14 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     const std::string_view actionText = text.substr(equals + 1);
 
     FaultRule rule;
+    bool occurrenceGiven = false;
     if (const std::size_t hash = stepText.find('#'); hash != std::string_view::npos) {
         const auto occurrence = parseDecimal(stepText.substr(hash + 1));
         if (!occurrence || *occurrence == 0) {
             return fail(error, quoted + "the occurrence after '#' is a number from 1");
         }
         rule.occurrence = *occurrence;
+        occurrenceGiven = true;
         stepText = stepText.substr(0, hash);
     }
 
@@ -110,10 +114,25 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
         rule.status = *status;
         actionKnown = true;
     }
+    if (!actionKnown && actionText.starts_with(dropPrefix)) {
+        const auto bytes = parseDecimal(actionText.substr(dropPrefix.size()));
+        if (!bytes || *bytes == 0) {
+            return fail(error, quoted + "drop:K takes a number of bytes from 1");
+        }
+        rule.action = FaultAction::drop;
+        rule.dropBytes = *bytes;
+        actionKnown = true;
+    }
     if (!actionKnown) {
         return fail(error, quoted + "unknown action '" + std::string(actionText) +
                                "' (one of silent, short, garble, extra, status:N, resend, "
-                               "hangup)");
+                               "hangup, drop:K)");
+    }
+    if ((rule.action == FaultAction::drop) != (rule.step == FaultStep::dataLine)) {
+        return fail(error, quoted + "data-line takes drop:K, and drop:K applies to data-line only");
+    }
+    if (rule.step == FaultStep::dataLine && !occurrenceGiven) {
+        rule.occurrence = FaultRule::everyOccurrence;
     }
     if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
         return fail(error, quoted + "resend applies to data-checksum only");
@@ -123,10 +142,15 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
 
 std::string describeFaultRule(const FaultRule& rule) {
     std::string text(faultStepName(rule.step));
-    text += "#" + std::to_string(rule.occurrence) + "=";
+    if (rule.occurrence != FaultRule::everyOccurrence) {
+        text += "#" + std::to_string(rule.occurrence);
+    }
+    text += "=";
     switch (rule.action) {
     case FaultAction::status:
         return text + std::string(statusPrefix) + std::to_string(rule.status);
+    case FaultAction::drop:
+        return text + std::string(dropPrefix) + std::to_string(rule.dropBytes);
     default:
         for (const auto& [name, action] : plainActions) {
             if (action == rule.action) {

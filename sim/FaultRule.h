@@ -24,6 +24,7 @@ enum class FaultStep {
     dataChecksum,
     copy,
     go,
+    dataLine,
 };
 
 // What happens to the exchange's reply (its echo included, while echo is on).
@@ -36,21 +37,27 @@ enum class FaultAction {
     resend,   // data-checksum only: RESEND although the checksum matched
     hangup,   // the pty closes before the command is carried out; the device comes back
               // power-cycled on a new pty behind the same link
+    drop,     // data-line only: bytes of the line after its length character never reach
+              // the boot loader (the line end always does)
 };
 
 // STEP[#N]=ACTION: the action at the N-th occurrence of the step (counted from 1 over the
-// device's life, power cycles included), once.
+// device's life, power cycles included), once. data-line without #N picks every data line.
 struct FaultRule {
+    // The occurrence of a rule that applies to every occurrence of its step.
+    static constexpr std::uint32_t everyOccurrence = 0;
+
     FaultStep step = FaultStep::sync;
     std::uint32_t occurrence = 1;
     FaultAction action = FaultAction::silent;
-    std::uint32_t status = 0; // for FaultAction::status
+    std::uint32_t status = 0;    // for FaultAction::status
+    std::uint32_t dropBytes = 0; // for FaultAction::drop
 
     bool operator==(const FaultRule&) const = default;
 };
 
 // Parses STEP[#N]=ACTION, where ACTION is silent, short, garble, extra, status:N, resend
-// or hangup. On failure, error (when given) says what is wrong.
+// or hangup, or for data-line drop:K. On failure, error (when given) says what is wrong.
 std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error = nullptr);
 // The rule as the parser reads it.
 std::string describeFaultRule(const FaultRule& rule);

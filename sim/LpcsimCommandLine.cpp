@@ -13,6 +13,8 @@ namespace {
 
 // The highest rate a pseudo-terminal's line settings can name.
 constexpr std::uint32_t maxWireBaud = 4'000'000;
+// A USB adapter's latency timer takes 1 to 255 ms.
+constexpr std::uint32_t maxLatencyMs = 255;
 
 std::optional<std::uint32_t> positiveNumber(const std::string& text) {
     const auto value = parseDecimal(text);
@@ -77,10 +79,14 @@ std::string LpcsimCommandLine::usage() {
            "  --flash-out FILE   where the whole flash goes on exit\n"
            "  --exit-after-go    stop once G has been answered\n"
            "  --wire[=BAUD]      take a real line's byte time, at the host's rate or BAUD\n"
+           "  --latency MS       a USB adapter's latency timer towards the host: bytes pass\n"
+           "                     when 62 have gathered or MS ms after the first (1 to 255)\n"
            "  --fault RULE       STEP[#N]=ACTION; STEP is sync, sync-word, crystal, echo,\n"
            "                     unlock, part-id, prepare, erase, blank-check, write,\n"
            "                     data-checksum, copy or go; ACTION is silent, short,\n"
-           "                     garble, extra, status:N, resend or hangup\n"
+           "                     garble, extra, status:N, resend or hangup; or\n"
+           "                     data-line[#N]=drop:K, K bytes of the N-th data line lost\n"
+           "                     (of every data line without #N)\n"
            "  --log FILE         every line received and sent, with times\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
@@ -124,6 +130,18 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
             } else {
                 error = "--wire=" + *value + ": the baud rate is a number from 1 to " +
                         std::to_string(maxWireBaud);
+            }
+        } else if (name == "--latency") {
+            if (const auto v = takeValue()) {
+                const auto ms = positiveNumber(*v);
+                if (!ms || *ms > maxLatencyMs) {
+                    error = "--latency " + *v +
+                            ": the latency is a number of milliseconds from 1 "
+                            "to " +
+                            std::to_string(maxLatencyMs);
+                } else {
+                    options.adapterLatency = std::chrono::milliseconds{*ms};
+                }
             }
         } else if (name == "--link") {
             if (const auto v = takeValue()) {

@@ -99,6 +99,11 @@ std::optional<PseudoTerminal::LineSettings> PseudoTerminal::lineSettings() const
     return line;
 }
 
+bool PseudoTerminal::hostHonoursXoff() const {
+    termios settings{};
+    return tcgetattr(slaveFd, &settings) != 0 || (settings.c_iflag & IXON) != 0;
+}
+
 std::size_t PseudoTerminal::unreadByHost() const {
     int pending = 0;
     if (ioctl(slaveFd, FIONREAD, &pending) != 0 || pending < 0) {

@@ -28,6 +28,8 @@ public:
     };
     // What the host has set on its end, if it can be read.
     std::optional<LineSettings> lineSettings() const;
+    // Whether the host's end stops its output on XOFF (IXON); true when it cannot be read.
+    bool hostHonoursXoff() const;
     // Bytes the device has sent that the host has not read yet.
     std::size_t unreadByHost() const;
 

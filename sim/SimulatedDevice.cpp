@@ -20,10 +20,15 @@ namespace sparwick::sim {
 
 namespace {
 
-// The UART's receive buffer: XOFF when it is this full, XON when it has drained again.
-constexpr std::size_t receiveCapacity = 128;
+// The UART's receive buffer (ReceiveFifo::capacity): XOFF when it is this full, XON when
+// it has drained again.
 constexpr std::size_t xoffLevel = 96;
 constexpr std::size_t xonLevel = 32;
+// A host stopped by our XOFF while it has stopped us must still get its XON through: this
+// much is read even from a full buffer, flow control bytes taken and the rest lost.
+constexpr std::size_t flowControlReach = 16;
+// The most taken from the line at once while the boot loader is not taking input.
+constexpr std::size_t lineChunk = 256;
 // The transmitter: on an emulated line the boot loader waits while its FIFO is full; on
 // a plain pty it stops taking input only when the host has left this much unread.
 constexpr std::size_t transmitFifo = 16;
@@ -73,6 +78,7 @@ SimulatedDevice::SimulatedDevice(DeviceOptions deviceOptions)
     bootLoader = std::make_unique<BootLoader>(part, options.flash, faults, port, log.get());
     options.flash.clear();
     options.flash.shrink_to_fit();
+    adapter.setLatency(options.adapterLatency);
 
     if (options.linkPath.empty()) {
         privateDirectory = makePrivateDirectory();
@@ -111,6 +117,9 @@ SimulatedDevice::~SimulatedDevice() {
     const char wake = 0;
     [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
     thread.join();
+    event("end: " + std::to_string(bootLoader->resendsSent()) + " RESEND sent, " +
+          std::to_string(received.lost()) + " bytes lost to overrun, " + std::to_string(xoffs) +
+          " XOFF sent");
     link.reset();
     pty.reset();
     ::close(wakeRead);
@@ -178,6 +187,7 @@ DeviceStatistics SimulatedDevice::statistics() const {
     }
     stats.resendsSent = bootLoader->resendsSent();
     stats.xoffsSent = xoffs;
+    stats.bytesLost = received.lost();
     stats.powerCycles = powerCycles;
     stats.hangUps = hangUps;
     stats.faultsUsed = faults.used();
@@ -233,6 +243,8 @@ void SimulatedDevice::event(const std::string& text) {
 void SimulatedDevice::resetLine() {
     received.clear();
     toSend.clear();
+    adapter.clear();
+    overrunning = false;
     // A host stopped by our XOFF would stay stopped for good: the fresh UART lets it go.
     flowByte = xoffSent ? std::optional<char>(isp::xon) : std::nullopt;
     xoffSent = false;
@@ -286,27 +298,29 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
             return;
         }
 
-        const bool room = received.size() < receiveCapacity || stoppedByHost;
-        if (room && (!inbound.paced() || inbound.idle())) {
+        const bool receiving = received.room() > 0 || stoppedByHost || !hostStopsOnXoff;
+        if (receiving && (!inbound.paced() || inbound.idle())) {
             masterEvents |= POLLIN;
-        } else if (room) {
+        } else if (receiving) {
             wakeAt(inbound.nextSlot());
         }
         if (writeBlocked) {
             masterEvents |= POLLOUT;
-        } else if (!toSend.empty() || flowByte) {
-            wakeAt(outbound.nextSlot());
-            if (now < holdUntil) {
-                wakeAt(holdUntil);
+        } else {
+            if (!toSend.empty() || flowByte) {
+                wakeAt(outbound.nextSlot());
+                if (now < holdUntil) {
+                    wakeAt(holdUntil);
+                }
             }
+            wakeAt(adapter.deadline());
         }
         if (!received.empty()) {
             // Input waits for the flash to finish, or for the transmitter to drain; once
             // it no longer has to wait, the boot loader takes it at once.
-            const std::size_t backlog = paced() ? transmitFifo : transmitBacklog;
             if (now < busyUntil) {
                 wakeAt(busyUntil);
-            } else if (toSend.size() <= backlog) {
+            } else if (takesInput(now)) {
                 wakeAt(now);
             }
         }
@@ -360,6 +374,7 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
     if (settings) {
         hostBaud = settings->baud;
     }
+    hostStopsOnXoff = pty->hostHonoursXoff();
     std::chrono::nanoseconds byteTime{0};
     if (options.wireBaud == 0u) {
         if (settings) {
@@ -378,16 +393,20 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
 }
 
 void SimulatedDevice::receiveFromLine(Clock::time_point now) {
-    std::size_t room = receiveCapacity - std::min(received.size(), receiveCapacity);
+    // A host that honours XOFF is stopped in time by its own end of the line: what it has
+    // written and we have not read waits in its transmitter. One that ignores XOFF keeps
+    // the line busy, and while the boot loader takes nothing the buffer fills and the
+    // rest is lost, as in a UART's overrun.
+    std::size_t wanted = received.room();
     if (stoppedByHost) {
-        // The host's XON must get through even to a full buffer, or both ends would wait
-        // for each other for good.
-        room = std::max<std::size_t>(room, 16);
+        wanted = std::max(wanted, flowControlReach);
     }
-    if (room == 0) {
+    if (!hostStopsOnXoff && !takesInput(now)) {
+        wanted = lineChunk;
+    }
+    if (wanted == 0) {
         return;
     }
-    std::size_t wanted = room;
     if (inbound.paced()) {
         if (inbound.idle()) {
             if (masterReadable) {
@@ -400,11 +419,12 @@ void SimulatedDevice::receiveFromLine(Clock::time_point now) {
             return;
         }
     }
-    std::array<char, receiveCapacity> buffer{};
+    std::array<char, lineChunk> buffer{};
     wanted = std::min(wanted, buffer.size());
     const ssize_t got = ::read(pty->master(), buffer.data(), wanted);
     const std::size_t count = got > 0 ? static_cast<std::size_t>(got) : 0;
     masterReadable = false;
+    const std::uint64_t lostBefore = received.lost();
     for (std::size_t i = 0; i < count; ++i) {
         // Flow control belongs to the UART's driver, not to the boot loader.
         if (buffer[i] == isp::xoff) {
@@ -412,21 +432,29 @@ void SimulatedDevice::receiveFromLine(Clock::time_point now) {
         } else if (buffer[i] == isp::xon) {
             stoppedByHost = false;
         } else {
-            received += buffer[i];
+            received.push(buffer[i]);
         }
+    }
+    if (count > 0) {
+        const bool lost = received.lost() != lostBefore;
+        if (lost && !overrunning) {
+            event("receive buffer overrun: bytes lost");
+        }
+        overrunning = lost;
     }
     inbound.took(count, count < wanted);
 }
 
-void SimulatedDevice::process(Clock::time_point now) {
+bool SimulatedDevice::takesInput(Clock::time_point now) const {
     const std::size_t backlog = paced() ? transmitFifo : transmitBacklog;
-    std::size_t taken = 0;
-    while (taken < received.size() && now >= busyUntil && !hangUpRequested &&
-           toSend.size() <= backlog) {
-        bootLoader->receive(received[taken], now);
-        ++taken;
+    return now >= busyUntil && !hangUpRequested && toSend.size() <= backlog;
+}
+
+void SimulatedDevice::process(Clock::time_point now) {
+    while (!received.empty() && takesInput(now)) {
+        bootLoader->receive(received.front(), now);
+        received.pop();
     }
-    received.erase(0, taken);
     if (!hangUpRequested) {
         bootLoader->tick(now);
     }
@@ -451,7 +479,7 @@ void SimulatedDevice::flowControl() {
 }
 
 void SimulatedDevice::transmitToLine(Clock::time_point now) {
-    if (writeBlocked) {
+    if (writeBlocked || !passOnHeld(now)) {
         return;
     }
     std::size_t sendable = stoppedByHost ? 0 : toSend.size();
@@ -468,6 +496,7 @@ void SimulatedDevice::transmitToLine(Clock::time_point now) {
     std::size_t budget = outbound.allowance(now);
     std::size_t sent = 0;
     if (flowByte && budget > 0) {
+        // XON and XOFF pass the adapter at once: it acts on them itself.
         const char byte = *flowByte;
         if (::write(pty->master(), &byte, 1) == 1) {
             flowByte.reset();
@@ -479,7 +508,21 @@ void SimulatedDevice::transmitToLine(Clock::time_point now) {
         }
     }
     const std::size_t wanted = std::min(sendable, budget);
-    if (wanted > 0) {
+    if (adapter.enabled()) {
+        // Into the adapter as far as it has room; each packet that fills goes at once.
+        std::size_t taken = 0;
+        while (taken < wanted && adapter.room() > 0) {
+            const std::size_t count = std::min(wanted - taken, adapter.room());
+            adapter.hold(std::string_view(toSend).substr(taken, count), now);
+            taken += count;
+            if (!passOnHeld(now)) {
+                break;
+            }
+        }
+        toSend.erase(0, taken);
+        sendableDuringHold -= std::min(sendableDuringHold, taken);
+        sent += taken;
+    } else if (wanted > 0) {
         const ssize_t written = ::write(pty->master(), toSend.data(), wanted);
         if (written < 0) {
             writeBlocked = errno == EAGAIN;
@@ -494,6 +537,21 @@ void SimulatedDevice::transmitToLine(Clock::time_point now) {
     outbound.took(sent, !writeBlocked && sent < budget);
 }
 
+bool SimulatedDevice::passOnHeld(Clock::time_point now) {
+    const std::string_view due = adapter.due(now);
+    if (due.empty()) {
+        return true;
+    }
+    const ssize_t written = ::write(pty->master(), due.data(), due.size());
+    if (written < 0) {
+        writeBlocked = errno == EAGAIN;
+        return false;
+    }
+    adapter.delivered(static_cast<std::size_t>(written));
+    writeBlocked = static_cast<std::size_t>(written) < due.size();
+    return !writeBlocked;
+}
+
 void SimulatedDevice::checkFinished(Clock::time_point now) {
     if (!options.exitAfterGo || !bootLoader->userCode()) {
         return;
@@ -503,7 +561,7 @@ void SimulatedDevice::checkFinished(Clock::time_point now) {
     }
     // The host must still get to read the reply to G: closing the pty now would take
     // the reply with it.
-    if ((toSend.empty() && pty->unreadByHost() == 0) || now >= *finishBy) {
+    if ((toSend.empty() && adapter.empty() && pty->unreadByHost() == 0) || now >= *finishBy) {
         event("user code runs: the device stops");
         stopRequested = true;
     }

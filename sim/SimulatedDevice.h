@@ -6,7 +6,9 @@
 #include "sim/DeviceStatistics.h"
 #include "sim/FaultInjector.h"
 #include "sim/FaultRule.h"
+#include "sim/LatencyTimer.h"
 #include "sim/LinePacer.h"
+#include "sim/ReceiveFifo.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -77,9 +79,14 @@ private:
     void serveOnce(std::unique_lock<std::mutex>& lock);
     void refreshLineSettings(Clock::time_point now);
     void receiveFromLine(Clock::time_point now);
+    // Whether the boot loader takes received bytes now: not while the flash is busy or
+    // its replies wait for the transmitter.
+    bool takesInput(Clock::time_point now) const;
     void process(Clock::time_point now);
     void flowControl();
     void transmitToLine(Clock::time_point now);
+    // The adapter's bytes that are due go to the host; false when the host's end is full.
+    bool passOnHeld(Clock::time_point now);
     void checkFinished(Clock::time_point now);
     void unplug(Clock::time_point now);
     void plugIn(Clock::time_point now);
@@ -103,12 +110,18 @@ private:
     bool stopped = false;
 
     // The UART: bytes received but not yet taken by the boot loader, bytes waiting to be
-    // sent, and the flow control in both directions.
-    std::string received;
+    // sent, and the flow control in both directions; then the USB adapter between the
+    // device's transmitter and the host.
+    ReceiveFifo received;
     std::string toSend;
+    LatencyTimer adapter;
     std::optional<char> flowByte;
     bool xoffSent = false;
     bool stoppedByHost = false;
+    // Whether the host's end stops sending on our XOFF (its IXON); one that does not
+    // overruns the receive buffer whenever the boot loader falls behind.
+    bool hostStopsOnXoff = true;
+    bool overrunning = false;
     bool masterReadable = false;
     bool writeBlocked = false;
     LinePacer inbound;

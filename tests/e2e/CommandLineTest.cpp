@@ -85,6 +85,17 @@ TEST(CommandLine, UpdateThroughATtyPathWritesTheShippedImage) {
     EXPECT_EQ(test::firstDifference(flash, test::expectedFlash(test::shippedImage(), 512000)), -1);
 }
 
+TEST(CommandLine, FastUpdateBehindAnAdapterLatencyWritesTheShippedImage) {
+    Simulator device({"--latency", "16"});
+    ASSERT_TRUE(device.ready);
+    auto run = runCli({"--port", device.link, "--fast"}, 60s);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find(line(msg::success)), std::string::npos);
+    auto flash = device.stopAndReadFlash();
+    EXPECT_EQ(test::firstDifference(flash, test::expectedFlash(test::shippedImage(), 512000)), -1);
+}
+
 TEST(CommandLine, DeviceFailureGoesToStandardErrorWithStatusOne) {
     Simulator device({"--fault", "erase=status:9"});
     ASSERT_TRUE(device.ready);

@@ -24,7 +24,7 @@ private:
 } // namespace
 
 UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
-                        const std::vector<std::uint8_t>* image) {
+                        const std::vector<std::uint8_t>* image, const UpdateOptions& options) {
     if (image) {
         substituteResource(firmwareResourceId, firmwareResourceType, *image);
     }
@@ -34,7 +34,7 @@ UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
     RecordingSink sink(outcome.progress);
     try {
         IspFlasher flasher;
-        outcome.succeeded = flasher.program(sink, portName, highSpeed);
+        outcome.succeeded = flasher.program(sink, portName, highSpeed, options);
     } catch (const UserAbort&) {
     } catch (const std::exception&) {
         outcome.fatal = true;

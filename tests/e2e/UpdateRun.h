@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flash/ProgressSink.h"
+#include "flash/UpdateOptions.h"
 
 #include <cstdint>
 #include <span>
@@ -19,9 +20,10 @@ struct UpdateOutcome {
 
 // Runs one whole update with the engine's own IspFlasher on portName, as the dialog's
 // button does, with image standing in for the firmware the program carries (or the
-// linked firmware when image is null).
+// linked firmware when image is null), and the choices in options.
 UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
-                        const std::vector<std::uint8_t>* image = nullptr);
+                        const std::vector<std::uint8_t>* image = nullptr,
+                        const UpdateOptions& options = {});
 
 // The linked firmware image's bytes.
 std::span<const std::uint8_t> shippedImage();

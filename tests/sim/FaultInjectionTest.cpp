@@ -103,6 +103,35 @@ TEST_F(DeviceFaultsTest, WriteAndDataChecksumFaults) {
     EXPECT_EQ(command("J", "0\r\n196389\r\n"), "0\r\n196389\r\n");
 }
 
+TEST_F(DeviceFaultsTest, DataLineDropLosesBytesOfOneLineOrOfEvery) {
+    startUnlocked(withFaults({"data-line#2=drop:4"}));
+    std::vector<std::uint8_t> data(88);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(200 - i);
+    }
+    const std::string lines = TestUuencoder::encodeLine(std::span(data).first(45)) + "\r\n" +
+                              TestUuencoder::encodeLine(std::span(data).subspan(45)) + "\r\n";
+    const std::string sum = std::to_string(TestUuencoder::sum(data)) + "\r\n";
+    EXPECT_EQ(command("W " + ram + " 88", "0\r\n"), "0\r\n");
+    client->send(lines);
+    EXPECT_EQ(client->exchange(sum, "RESEND\r\n"), "RESEND\r\n");
+    // The rule picked the second data line only: the third and fourth arrive whole.
+    client->send(lines);
+    EXPECT_EQ(client->exchange(sum, "OK\r\n"), "OK\r\n");
+    EXPECT_EQ(readMemory(*client, ramBuffer, 88), data);
+
+    device->addFault(rule("data-line=drop:1"));
+    EXPECT_EQ(command("W " + ram + " 88", "0\r\n"), "0\r\n");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        client->send(lines);
+        EXPECT_EQ(client->exchange(sum, "RESEND\r\n"), "RESEND\r\n");
+    }
+    // Lost data bytes never take the line end with them: the device is still in step.
+    client->send("\x1b");
+    EXPECT_EQ(command("J", "0\r\n196389\r\n"), "0\r\n196389\r\n");
+    EXPECT_EQ(device->statistics().resendsSent, 4u);
+}
+
 TEST_F(DeviceFaultsTest, GoFaultsLeaveTheUserCodeStateAsTheirMeaningSays) {
     startUnlocked(withFaults({"go=status:14", "go#2=garble"}));
     EXPECT_EQ(command("G 0 A", "14\r\n"), "14\r\n");
@@ -128,10 +157,26 @@ TEST_F(DeviceFaultsTest, HangupClosesThePtyAndTheDeviceComesBackPowerCycled) {
 }
 
 TEST_F(DeviceFaultsTest, RulesThatDoNotParse) {
-    for (const char* text :
-         {"", "sync", "sync=", "=silent", "synch=silent", "sync#0=silent", "sync#x=silent",
-          "sync#=silent", "sync=loud", "sync=status:", "sync=status:-1", "sync=status:4294967296",
-          "copy=resend", "sync-word#1#2=silent"}) {
+    for (const char* text : {"",
+                             "sync",
+                             "sync=",
+                             "=silent",
+                             "synch=silent",
+                             "sync#0=silent",
+                             "sync#x=silent",
+                             "sync#=silent",
+                             "sync=loud",
+                             "sync=status:",
+                             "sync=status:-1",
+                             "sync=status:4294967296",
+                             "copy=resend",
+                             "sync-word#1#2=silent",
+                             "data-line=silent",
+                             "data-line#0=drop:1",
+                             "data-line=drop:0",
+                             "data-line=drop:x",
+                             "copy=drop:3",
+                             "go#2=drop:1"}) {
         std::string error;
         EXPECT_FALSE(parseFaultRule(text, &error).has_value()) << text;
         EXPECT_FALSE(error.empty()) << text;
@@ -145,6 +190,18 @@ TEST_F(DeviceFaultsTest, RulesThatDoNotParse) {
     EXPECT_EQ(describeFaultRule(*parsed), "data-checksum#12=status:7");
     EXPECT_EQ(parseFaultRule("go=short")->action, FaultAction::truncate);
     EXPECT_EQ(parseFaultRule("go=short")->occurrence, 1u);
+
+    const auto drop = parseFaultRule("data-line#2785=drop:5");
+    ASSERT_TRUE(drop.has_value());
+    EXPECT_EQ(drop->step, FaultStep::dataLine);
+    EXPECT_EQ(drop->occurrence, 2785u);
+    EXPECT_EQ(drop->action, FaultAction::drop);
+    EXPECT_EQ(drop->dropBytes, 5u);
+    EXPECT_EQ(describeFaultRule(*drop), "data-line#2785=drop:5");
+    const auto every = parseFaultRule("data-line=drop:1");
+    ASSERT_TRUE(every.has_value());
+    EXPECT_EQ(every->occurrence, FaultRule::everyOccurrence);
+    EXPECT_EQ(describeFaultRule(*every), "data-line=drop:1");
 }
 
 } // namespace

@@ -73,6 +73,66 @@ TEST_F(DeviceLineTest, StopsTheHostWithXoffWhileTheFlashIsBusy) {
     EXPECT_EQ(device->statistics().xoffsSent, 1u);
 }
 
+TEST_F(DeviceLineTest, AHostThatIgnoresXoffOverrunsTheBufferAndTheChecksumFails) {
+    DeviceOptions options;
+    options.wireBaud = 115200;
+    start(options);
+    client->synchronize(false);
+    client->exchange("U 23130\r\n", "U 23130\r\n0\r\n");
+    std::vector<std::uint8_t> data(180);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    std::string lines;
+    for (std::size_t offset = 0; offset < data.size(); offset += 45) {
+        lines += TestUuencoder::encodeLine(std::span(data).subspan(offset, 45)) + "\r\n";
+    }
+    const std::string sum = std::to_string(TestUuencoder::sum(data)) + "\r\n";
+    const std::string write = "W 1073742336 180\r\n";
+    ASSERT_EQ(client->exchange(write, write + "0\r\n"), write + "0\r\n");
+
+    // Stopped by our XOFF, the echo cannot leave, so the boot loader stops taking bytes;
+    // the buffer fills and this client, deaf to the device's XOFF, goes on writing into
+    // the third line. The XON behind them lets the device go on.
+    client->send("\x13");
+    client->send(std::string_view(lines).substr(0, 180));
+    client->send("\x11");
+    client->readUntilQuiet(200ms);
+    const std::uint64_t lost = device->statistics().bytesLost;
+    EXPECT_GT(lost, 0u);
+    EXPECT_LT(lost, 61u);
+    client->send(std::string_view(lines).substr(180));
+    const std::string refused = client->collect(sum, 300ms);
+    EXPECT_NE(refused.find("RESEND\r\n"), std::string::npos) << refused;
+
+    // The same lines again, whole: accepted, and the RAM holds them.
+    client->send(lines);
+    EXPECT_NE(client->collect(sum, 300ms).find("OK\r\n"), std::string::npos);
+    client->exchange("A 0\r\n", "A 0\r\n0\r\n");
+    EXPECT_EQ(readMemory(*client, 0x40000200, 180), data);
+    EXPECT_EQ(device->statistics().resendsSent, 1u);
+}
+
+TEST_F(DeviceLineTest, AnAdapterLatencyHoldsRepliesAndPassesThemInOneBurst) {
+    DeviceOptions options;
+    options.adapterLatency = 500ms;
+    startUnlocked(options);
+    client->send("J\r\n");
+    // Nothing before the latency has passed, however fast the machine...
+    EXPECT_EQ(client->read(11, 200ms), "");
+    // ... then the whole reply at once.
+    EXPECT_EQ(client->readSome(2000ms), "0\r\n196389\r\n");
+    // 66 replies of 11 bytes: the 11 whole packets of 62 bytes go as soon as each has
+    // gathered, the 44 bytes after them once the latency has passed.
+    std::string commands;
+    for (int i = 0; i < 66; ++i) {
+        commands += "J\r\n";
+    }
+    client->send(commands);
+    EXPECT_EQ(client->read(11 * 62 + 44, 400ms).size(), 11u * 62);
+    EXPECT_EQ(client->read(44, 2000ms).size(), 44u);
+}
+
 TEST_F(DeviceLineTest, HoldsItsOutputWhileTheHostSendsXoff) {
     startUnlocked();
     client->send("\x13");

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -82,6 +83,20 @@ public:
         return line;
     }
     void signal(int number) { ::kill(pid, number); }
+    // The child's resident set in kB, from /proc; 0 when it cannot be read.
+    std::size_t residentKb() const {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+        std::string key;
+        while (file >> key) {
+            if (key == "VmRSS:") {
+                std::size_t kb = 0;
+                file >> kb;
+                return kb;
+            }
+            file.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        }
+        return 0;
+    }
     // The exit status, or nothing when the child has not ended in time.
     std::optional<int> exitStatus(std::chrono::milliseconds timeout = 5000ms) {
         const Clock::time_point deadline = Clock::now() + timeout;
@@ -216,6 +231,12 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         {"--link", link, "--fault", "sync=loud"},
         {"--link", link, "--fault", "copy=resend"},
         {"--link", link, "--wire=fast"},
+        {"--link", link, "--latency", "0"},
+        {"--link", link, "--latency=256"},
+        {"--link", link, "--latency"},
+        {"--link", link, "--fault", "data-line=garble"},
+        {"--link", link, "--fault", "copy=drop:3"},
+        {"--link", link, "--fault", "data-line#2=drop:0"},
         {"--link", link, "--wire", "115200"},
         {"--link", link, "--verbose"},
         {"--link", (dir / "file").string()},
@@ -242,6 +263,42 @@ TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelpAndItsVersionOnVersion) {
     EXPECT_EQ(version.firstLine(), "lpcsim " + std::string(versionText));
     EXPECT_EQ(version.exitStatus(), 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "unused")));
+}
+
+TEST_F(LpcsimExecutableTest, AFloodUnderXoffLosesBytesButNoMemory) {
+    Lpcsim sim({"--link", link, "--log", (dir / "log").string()}, dir / "errors");
+    ASSERT_EQ(sim.firstLine(), "ready " + link) << errors();
+    IspTestClient client(link);
+    client.synchronize(false);
+    const std::size_t before = sim.residentKb();
+    ASSERT_GT(before, 0u);
+
+    // The host stops the device and keeps writing, and never reads: 30 MiB of commands
+    // that would each be echoed and answered, 140 MB of replies if the device kept them.
+    client.send("\x13");
+    std::string chunk;
+    while (chunk.size() < 64 * 1024) {
+        chunk += "J\r\n";
+    }
+    const Clock::time_point deadline = Clock::now() + 40s;
+    std::size_t sent = 0;
+    while (sent < 30u * 1024 * 1024 && Clock::now() < deadline) {
+        client.send(chunk);
+        sent += chunk.size();
+    }
+    ASSERT_LT(Clock::now(), deadline);
+    const std::size_t after = sim.residentKb();
+    EXPECT_LE(after, before + 2048) << before << " kB before, " << after << " kB after";
+
+    // Still the boot loader: let it go, and it answers once what it kept has drained.
+    client.send("\x11");
+    client.readUntilQuiet(200ms, 10s);
+    EXPECT_NE(client.collect("\r\nJ\r\n").find("0\r\n196389\r\n"), std::string::npos);
+    sim.signal(SIGTERM);
+    ASSERT_EQ(sim.exitStatus(), 0) << errors();
+    std::ifstream file(dir / "log");
+    const std::string log{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    EXPECT_NE(log.find("receive buffer overrun"), std::string::npos);
 }
 
 } // namespace
