@@ -9,7 +9,7 @@ namespace sparwick::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, FaultStep>, 13> stepNames = {{
+constexpr std::array<std::pair<std::string_view, FaultStep>, 15> stepNames = {{
     {"sync", FaultStep::sync},
     {"sync-word", FaultStep::syncWord},
     {"crystal", FaultStep::crystal},
@@ -22,16 +22,19 @@ constexpr std::array<std::pair<std::string_view, FaultStep>, 13> stepNames = {{
     {"write", FaultStep::write},
     {"data-checksum", FaultStep::dataChecksum},
     {"copy", FaultStep::copy},
+    {"read", FaultStep::read},
+    {"read-checksum", FaultStep::readChecksum},
     {"go", FaultStep::go},
 }};
 
-constexpr std::array<std::pair<std::string_view, FaultAction>, 6> plainActions = {{
+constexpr std::array<std::pair<std::string_view, FaultAction>, 7> plainActions = {{
     {"silent", FaultAction::silent},
     {"short", FaultAction::truncate},
     {"garble", FaultAction::garble},
     {"extra", FaultAction::extra},
     {"resend", FaultAction::resend},
     {"hangup", FaultAction::hangup},
+    {"corrupt", FaultAction::corrupt},
 }};
 
 constexpr std::string_view statusPrefix = "status:";
@@ -113,10 +116,13 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     if (!actionKnown) {
         return fail(error, quoted + "unknown action '" + std::string(actionText) +
                                "' (one of silent, short, garble, extra, status:N, resend, "
-                               "hangup)");
+                               "hangup, corrupt)");
     }
     if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
         return fail(error, quoted + "resend applies to data-checksum only");
+    }
+    if (rule.action == FaultAction::corrupt && rule.step != FaultStep::copy) {
+        return fail(error, quoted + "corrupt applies to copy only");
     }
     return rule;
 }

@@ -76,8 +76,9 @@ std::string LpcsimCommandLine::usage() {
            "  --wire[=BAUD]      take a real line's byte time, at the host's rate or BAUD\n"
            "  --fault RULE       STEP[#N]=ACTION; STEP is sync, sync-word, crystal, echo,\n"
            "                     unlock, part-id, prepare, erase, blank-check, write,\n"
-           "                     data-checksum, copy or go; ACTION is silent, short,\n"
-           "                     garble, extra, status:N, resend or hangup\n"
+           "                     data-checksum, copy, read, read-checksum or go; ACTION is\n"
+           "                     silent, short, garble, extra, status:N, resend (for\n"
+           "                     data-checksum), hangup or corrupt (for copy)\n"
            "  --log FILE         every line received and sent, with times\n";
 }
 
