@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace sparwick::cli {
 namespace {
@@ -29,10 +30,12 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         print(text == msg::success ? stdout : stderr, text);
     });
     ExitStatus status = exitSuccess;
+    std::optional<ReadBackRange> verified;
     try {
         // The flasher is gone, the port closed and the image freed, before any handler runs.
         IspFlasher flasher;
         flasher.program(progress, portName, highSpeed, options);
+        verified = flasher.verifiedRange();
     } catch (const UserAbort&) {
         status = exitUpdateFailed;
     } catch (const std::exception&) {
@@ -41,6 +44,10 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         status = exitFatal;
     }
     setMessageBoxHook(std::move(previous));
+    if (verified) {
+        // After the success message, so that a log shows what was checked.
+        print(stdout, verified->summary());
+    }
     return status;
 }
 

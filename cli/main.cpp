@@ -16,9 +16,9 @@ using namespace sparwick::cli;
 
 constexpr const char* productName = "Brumetor Sparwick v3.2.0";
 
-constexpr const char* usage = "usage: sparwick-cli --port PORT [--speed high|low]\n"
+constexpr const char* usage = "usage: sparwick-cli --port PORT [--speed high|low] [--verify]\n"
                               "       sparwick-cli --simulate [--part 196389|196387] "
-                              "[--speed high|low]\n"
+                              "[--speed high|low] [--verify]\n"
                               "       sparwick-cli --list-ports\n"
                               "       sparwick-cli --help | --version\n";
 
@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     bool simulate = false;
     bool list = false;
     std::uint32_t part = 196389;
+    UpdateOptions options;
 
     auto* portOption = app.add_option(
         "--port", port,
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
         ->needs(simulateFlag)
         ->capture_default_str();
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
+    app.add_flag("--verify", options.verify,
+                 "read the flash back and compare it with the image before starting it")
+        ->excludes(listFlag);
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
     simulateFlag->excludes(listFlag);
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
         return exitSuccess;
     }
     if (simulate) {
-        return runSimulatedUpdate(part, highSpeed);
+        return runSimulatedUpdate(part, highSpeed, options);
     }
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
@@ -87,5 +91,5 @@ int main(int argc, char** argv) {
         standFor(pathPortName, port);
         port = pathPortName;
     }
-    return runUpdate(port, highSpeed);
+    return runUpdate(port, highSpeed, options);
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "flash/ProgressSink.h"
+#include "flash/ReadBackRange.h"
+#include "flash/UpdateOptions.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,13 +18,16 @@ struct UpdateOutcome {
     std::vector<std::string> messages;
     std::vector<int> progress;
     bool fatal = false; // ended by a framework error rather than a message
+    std::vector<int> verifyProgress;
+    std::optional<ReadBackRange> verified;
 };
 
 // Runs one whole update with the engine's own IspFlasher on portName, as the dialog's
 // button does, with image standing in for the firmware the program carries (or the
 // linked firmware when image is null).
 UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
-                        const std::vector<std::uint8_t>* image = nullptr);
+                        const std::vector<std::uint8_t>* image = nullptr,
+                        const UpdateOptions& options = {});
 
 // The linked firmware image's bytes.
 std::span<const std::uint8_t> shippedImage();
