@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -88,8 +89,7 @@ bool FlashReadBack::readGroup(std::uint8_t* data, std::int32_t count) {
         // leaves the host unsure where the next line begins, and ends the read.
         const std::uint32_t wanted = encodedLength(length) + isp::lineEnd.size();
         char line[isp::dataLineBufferSize];
-        std::uint32_t bytesRead = 0;
-        context.readReply(line, bytesRead, static_cast<std::int32_t>(wanted));
+        const std::uint32_t bytesRead = receive(line, wanted, false);
         if (bytesRead != wanted || !std::string_view(line, bytesRead).ends_with(isp::lineEnd)) {
             abortWithMessage(msg::readFailed);
         }
@@ -108,22 +108,12 @@ bool FlashReadBack::readGroup(std::uint8_t* data, std::int32_t count) {
 }
 
 std::optional<std::uint32_t> FlashReadBack::readSum() {
-    // Byte by byte up to its line feed: the sum's digits are the device's, not known here.
-    char text[isp::sumLineMaxLength];
-    std::size_t length = 0;
-    do {
-        if (length == sizeof text) {
-            abortWithMessage(msg::readFailed);
-        }
-        char byte[2];
-        std::uint32_t bytesRead = 0;
-        context.readReply(byte, bytesRead, 1);
-        if (bytesRead != 1) {
-            abortWithMessage(msg::readFailed);
-        }
-        text[length++] = byte[0];
-    } while (text[length - 1] != '\n');
-
+    // Up to its line feed: the sum's digits are the device's, not known here.
+    char text[isp::sumLineMaxLength + 1];
+    const std::uint32_t length = receive(text, isp::sumLineMaxLength, true);
+    if (length == 0 || text[length - 1] != '\n') {
+        abortWithMessage(msg::readFailed);
+    }
     const std::string_view line(text, length);
     if (!line.ends_with(isp::lineEnd)) {
         return std::nullopt;
@@ -135,6 +125,22 @@ std::optional<std::uint32_t> FlashReadBack::readSum() {
         return std::nullopt;
     }
     return value;
+}
+
+std::uint32_t FlashReadBack::receive(char* buffer, std::uint32_t wanted, bool untilLineFeed) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(isp::replyTimeoutMs);
+    std::uint32_t received = 0;
+    while (received < wanted) {
+        std::uint32_t bytesRead = 0;
+        context.readReply(buffer + received, bytesRead,
+                          static_cast<std::int32_t>(untilLineFeed ? 1 : wanted - received));
+        received += bytesRead;
+        if (bytesRead == 0 || Clock::now() >= deadline ||
+            (untilLineFeed && buffer[received - 1] == '\n')) {
+            break;
+        }
+    }
+    return received;
 }
 
 ReadBackRange FlashReadBack::verifyFlash(FlashImage& image, ProgressSink& progressSink) {

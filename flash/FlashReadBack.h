@@ -3,6 +3,7 @@
 #include "flash/ProgressSink.h"
 #include "flash/ReadBackRange.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -34,6 +35,14 @@ private:
     bool readGroup(std::uint8_t* data, std::int32_t count);
     // The device's sum line; nothing when it is not a number.
     std::optional<std::uint32_t> readSum();
+    // Up to wanted bytes of what the device streams, into buffer (room for wanted and a
+    // terminator), in as many reads as it takes within the reply time-out: between the
+    // bytes of a long reply the device may pause longer than one read waits for (a busy
+    // host, a USB adapter's latency timer). untilLineFeed: a byte a read, up to and with
+    // the line feed. Returns the bytes received; fewer than wanted at the time-out.
+    std::uint32_t receive(char* buffer, std::uint32_t wanted, bool untilLineFeed);
+
+    using Clock = std::chrono::steady_clock;
 
     UpdateContext& context;
 };
