@@ -22,13 +22,31 @@ void ProgressPrinter::setProgress(int percent) {
         std::fflush(out);
         return;
     }
+    showBar("", percent);
+}
+
+void ProgressPrinter::setVerifyProgress(int percent) {
+    if (!terminal) {
+        std::fprintf(out, "verify %d%%\n", percent);
+        std::fflush(out);
+        return;
+    }
+    if (!verifying) {
+        // The writing's bar stays as it ended; the read-back gets a line of its own.
+        finishLine();
+        verifying = true;
+    }
+    showBar("verifying ", percent);
+}
+
+void ProgressPrinter::showBar(const char* label, int percent) {
     auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
             .count();
     int filled = std::clamp(percent, 0, 100) * barWidth / 100;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(barWidth, '.');
-    std::fprintf(out, "\r[%s] %3d%%  %lld:%02lld", bar.c_str(), percent,
+    std::fprintf(out, "\r%s[%s] %3d%%  %lld:%02lld", label, bar.c_str(), percent,
                  static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
     std::fflush(out);
     lineOpen = true;

@@ -17,13 +17,19 @@ public:
     explicit ProgressPrinter(std::FILE* out);
 
     void setProgress(int percent) override;
+    // The read-back: a line of its own after the writing's, "verifying" and its bar, or
+    // "verify N%" lines.
+    void setVerifyProgress(int percent) override;
     // Ends the bar's line if one is showing.
     void finishLine();
 
 private:
+    void showBar(const char* label, int percent);
+
     std::FILE* out;
     bool terminal;
     bool lineOpen = false;
+    bool verifying = false;
     std::chrono::steady_clock::time_point start;
 };
 

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace sparwick::cli {
 namespace {
@@ -32,12 +33,14 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         print(text == msg::success ? stdout : stderr, text);
     });
     ExitStatus status = exitSuccess;
+    std::optional<ReadBackRange> verified;
     try {
         // An interruption ends the process while the flasher lives; once it is gone the
         // port is closed and the image freed, before any handler runs.
         InterruptScope interrupts;
         IspFlasher flasher;
         flasher.program(progress, portName, highSpeed, options);
+        verified = flasher.verifiedRange();
     } catch (const UserAbort&) {
         status = exitUpdateFailed;
     } catch (const std::exception&) {
@@ -46,6 +49,10 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         status = exitFatal;
     }
     setMessageBoxHook(std::move(previous));
+    if (verified) {
+        // After the success message, so that a log shows what was checked.
+        print(stdout, verified->summary());
+    }
     return status;
 }
 

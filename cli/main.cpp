@@ -15,11 +15,12 @@ namespace {
 using namespace sparwick;
 using namespace sparwick::cli;
 
-constexpr const char* usage = "usage: sparwick-cli --port PORT [--speed high|low]\n"
-                              "       sparwick-cli --simulate [--part 196389|196387] "
-                              "[--speed high|low]\n"
-                              "       sparwick-cli --list-ports\n"
-                              "       sparwick-cli --help | --version\n";
+constexpr const char* usage =
+    "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify]\n"
+    "       sparwick-cli --simulate [--part 196389|196387] "
+    "[--speed high|low] [--verify]\n"
+    "       sparwick-cli --list-ports\n"
+    "       sparwick-cli --help | --version\n";
 
 int usageError(const std::string& reason, bool withUsage = true) {
     std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), withUsage ? usage : "");
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
                  "send the data lines back to back, paced by the device's XOFF/XON and "
                  "checked by its checksums; lines it refuses are sent again with the pause");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
+    app.add_flag("--verify", options.verify,
+                 "read the flash back and compare it with the image before starting it")
+        ->excludes(listFlag);
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
     simulateFlag->excludes(listFlag);

@@ -2,6 +2,7 @@
 
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
+#include "flash/FlashReadBack.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
@@ -44,6 +45,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
     freeImage();
+    verified.reset();
 
     ResourceInfo info = findResource(firmwareResourceId, firmwareResourceType);
     if (!info) {
@@ -96,6 +98,12 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
                                static_cast<std::int32_t>(layout::ramBufferAddress),
                                static_cast<std::int32_t>(layout::copyLength));
         progressSink.setProgress(percentDone(offset, size));
+    }
+
+    // The flash is checked while the device is still in ISP mode: a difference ends the
+    // update with the firmware not started.
+    if (options.verify) {
+        verified = FlashReadBack(context).verifyFlash(image, progressSink);
     }
 
     context.goToAddress(layout::startAddress);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "flash/ProgressSink.h"
+#include "flash/ReadBackRange.h"
 #include "flash/UpdateOptions.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sparwick {
@@ -25,11 +27,16 @@ public:
     bool program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                  const UpdateOptions& options);
 
+    // What the last program with options.verify read back and found as sent; nothing
+    // when it did not verify or did not get that far.
+    const std::optional<ReadBackRange>& verifiedRange() const { return verified; }
+
 private:
     void freeImage();
 
     static constexpr std::intptr_t noHandle = -1;
     std::intptr_t imageHandle = noHandle;
+    std::optional<ReadBackRange> verified;
 };
 
 } // namespace sparwick

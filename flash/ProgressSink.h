@@ -8,6 +8,10 @@ public:
     virtual ~ProgressSink() = default;
     // percent runs from 0 up; the last report is that of the last block's start.
     virtual void setProgress(int percent) = 0;
+    // The read-back of an update that verifies, a second phase after the writing's last
+    // report: percent of the bytes checked, from 0 to 100. A sink that shows only the
+    // writing (the dialog's) has nothing to do.
+    virtual void setVerifyProgress(int /*percent*/) {}
 };
 
 } // namespace sparwick

@@ -43,14 +43,14 @@ public:
     // bytesWanted bytes with the reply time-out and terminate them in buffer.
     void sendLine(const char* text);
     bool readReply(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted);
+    // Sends line, reads as many bytes as expected has and requires exactly those.
+    void exchange(const char* line, std::string_view expected, std::string_view failure);
 
     std::int32_t sectorCount() const { return N; }
     const std::uint8_t* image() const { return imagePointer; }
     std::uint32_t imageSize() const { return imageBytes; }
 
 private:
-    // Sends line, reads as many bytes as expected has and requires exactly those.
-    void exchange(const char* line, std::string_view expected, std::string_view failure);
     void expectReply(std::string_view expected, std::string_view failure);
     std::int32_t identifyPart();
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is

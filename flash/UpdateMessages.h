@@ -42,4 +42,11 @@ inline constexpr std::string_view checksumFailed = "Software upgrade failed. Fai
 inline constexpr std::string_view copyFailed = "Software upgrade failed. Failed copy RAM to flash.";
 inline constexpr std::string_view goFailed = "Software upgrade failed. Failed to go to address.";
 
+// The read-back before the go, when the update verifies. A difference is followed, on a
+// line of its own, by where it is and what was read there.
+inline constexpr std::string_view verifyFailed = "Software upgrade failed. Flash verify failed.";
+inline constexpr std::string_view readFailed = "Software upgrade failed. Failed to read flash.";
+inline constexpr std::string_view readChecksumFailed =
+    "Software upgrade failed. Failed checksum of flash read.";
+
 } // namespace sparwick::msg

@@ -80,6 +80,8 @@ std::optional<FaultStep> faultStepOf(char letter) {
         return FaultStep::write;
     case isp::copyCommand:
         return FaultStep::copy;
+    case isp::readCommand:
+        return FaultStep::read;
     case isp::goCommand:
         return FaultStep::go;
     default:
@@ -268,7 +270,7 @@ bool BootLoader::faultMayApply() const {
     case Mode::commands:
         return faults.pending({FaultStep::echo, FaultStep::unlock, FaultStep::partId,
                                FaultStep::prepare, FaultStep::erase, FaultStep::blankCheck,
-                               FaultStep::write, FaultStep::copy, FaultStep::go});
+                               FaultStep::write, FaultStep::copy, FaultStep::go, FaultStep::read});
     case Mode::receivingData:
         return faults.pending({FaultStep::dataChecksum});
     default:
@@ -404,10 +406,13 @@ void BootLoader::dispatchCommand(std::string_view text) {
     }
     const Arguments args(tokens.begin() + 1, tokens.end());
     const std::optional<FaultStep> step = faultStepOf(letter);
-    exchange(step, [&](const std::optional<FaultRule>&) {
+    exchange(step, [&](const std::optional<FaultRule>& fault) {
         // Every command runs the boot loader over its own variables and stack.
         memory.runBootLoader(false);
-        return runCommand(letter, args);
+        corruptCopy = fault && fault->action == FaultAction::corrupt;
+        std::string reply = runCommand(letter, args);
+        corruptCopy = false;
+        return reply;
     });
 }
 
@@ -595,6 +600,14 @@ std::string BootLoader::copyToFlash(const Arguments& args) {
     }
     memory.runBootLoader(true);
     flashMemory.program(flashAddress, memory.read(ramAddress, count));
+    if (corruptCopy) {
+        // A cell that did not take what was written: nothing in the reply says so.
+        const std::uint32_t offset = flashAddress + count / 2;
+        flashMemory.flipBits(offset, isp::corruptedBit);
+        if (log != nullptr) {
+            log->event("flash byte " + std::to_string(offset) + " corrupted");
+        }
+    }
     port.busy(isp::programTimePerRow * (count / isp::programRowSize));
     return statusLine(IspStatus::cmdSuccess);
 }
@@ -798,7 +811,29 @@ std::string BootLoader::readGroup() {
         text += UuCodec::encodeLine(bytes) + std::string(isp::lineEnd);
         r.groupBytes += length;
     }
-    return text + numberLine(sum);
+    return text + sumLine(sum);
+}
+
+std::string BootLoader::sumLine(std::uint64_t sum) {
+    std::string text = numberLine(sum);
+    const std::optional<FaultRule> fault = faults.occurrence(FaultStep::readChecksum);
+    if (!fault) {
+        return text;
+    }
+    if (log != nullptr) {
+        log->event("fault " + describeFaultRule(*fault));
+    }
+    switch (fault->action) {
+    case FaultAction::hangup:
+        hungUp = true;
+        port.hangUp();
+        return {};
+    case FaultAction::status:
+        // Another number where the sum belongs.
+        return numberLine(fault->status);
+    default:
+        return applyFault(*fault, {}, std::move(text));
+    }
 }
 
 } // namespace sparwick::sim

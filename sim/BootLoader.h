@@ -130,6 +130,8 @@ private:
     void checksumLine(std::string_view line);
     void readAcknowledgement(std::string_view line);
     std::string readGroup();
+    // A group's sum line as it leaves, changed by a read-checksum fault if one applies.
+    std::string sumLine(std::uint64_t sum);
 
     PartDescription part;
     FlashMemory flashMemory;
@@ -160,6 +162,8 @@ private:
 
     std::array<std::uint32_t, 26> commands{};
     std::uint32_t resends = 0;
+    // The command running is a copy that a corrupt fault picked.
+    bool corruptCopy = false;
 };
 
 } // namespace sparwick::sim

@@ -88,4 +88,7 @@ inline constexpr std::uint32_t programRowSize = 256;
 // within two byte times on a slow line).
 inline constexpr std::chrono::milliseconds lineFeedWait{20};
 
+// The bit a corrupt fault flips in the byte in the middle of a copy's flash.
+inline constexpr std::uint8_t corruptedBit = 0x01;
+
 } // namespace sparwick::sim::isp

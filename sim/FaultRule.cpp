@@ -9,7 +9,7 @@ namespace sparwick::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, FaultStep>, 14> stepNames = {{
+constexpr std::array<std::pair<std::string_view, FaultStep>, 16> stepNames = {{
     {"sync", FaultStep::sync},
     {"sync-word", FaultStep::syncWord},
     {"crystal", FaultStep::crystal},
@@ -22,17 +22,20 @@ constexpr std::array<std::pair<std::string_view, FaultStep>, 14> stepNames = {{
     {"write", FaultStep::write},
     {"data-checksum", FaultStep::dataChecksum},
     {"copy", FaultStep::copy},
+    {"read", FaultStep::read},
+    {"read-checksum", FaultStep::readChecksum},
     {"go", FaultStep::go},
     {"data-line", FaultStep::dataLine},
 }};
 
-constexpr std::array<std::pair<std::string_view, FaultAction>, 6> plainActions = {{
+constexpr std::array<std::pair<std::string_view, FaultAction>, 7> plainActions = {{
     {"silent", FaultAction::silent},
     {"short", FaultAction::truncate},
     {"garble", FaultAction::garble},
     {"extra", FaultAction::extra},
     {"resend", FaultAction::resend},
     {"hangup", FaultAction::hangup},
+    {"corrupt", FaultAction::corrupt},
 }};
 
 constexpr std::string_view statusPrefix = "status:";
@@ -126,7 +129,7 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     if (!actionKnown) {
         return fail(error, quoted + "unknown action '" + std::string(actionText) +
                                "' (one of silent, short, garble, extra, status:N, resend, "
-                               "hangup, drop:K)");
+                               "hangup, corrupt, drop:K)");
     }
     if ((rule.action == FaultAction::drop) != (rule.step == FaultStep::dataLine)) {
         return fail(error, quoted + "data-line takes drop:K, and drop:K applies to data-line only");
@@ -136,6 +139,9 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     }
     if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
         return fail(error, quoted + "resend applies to data-checksum only");
+    }
+    if (rule.action == FaultAction::corrupt && rule.step != FaultStep::copy) {
+        return fail(error, quoted + "corrupt applies to copy only");
     }
     return rule;
 }

@@ -8,8 +8,9 @@
 namespace sparwick::sim {
 
 // The exchanges at which a fault can be injected: the reply to "?", to the sync word, to
-// the crystal frequency, and to the commands A, U, J, P, E, I, W, C and G; data-checksum
-// is the reply to a checksum line after W data.
+// the crystal frequency, and to the commands A, U, J, P, E, I, W, C, R and G; data-checksum
+// is the reply to a checksum line after W data; read-checksum is the sum line that ends
+// each group of lines R sends (again after each RESEND).
 enum class FaultStep {
     sync,
     syncWord,
@@ -23,6 +24,8 @@ enum class FaultStep {
     write,
     dataChecksum,
     copy,
+    read,
+    readChecksum,
     go,
     dataLine,
 };
@@ -39,6 +42,8 @@ enum class FaultAction {
               // power-cycled on a new pty behind the same link
     drop,     // data-line only: bytes of the line after its length character never reach
               // the boot loader (the line end always does)
+    corrupt,  // copy only: the copy answers 0, but one bit of the byte in the middle of the
+              // flash it wrote (2048 bytes into a copy of 4096) is flipped
 };
 
 // STEP[#N]=ACTION: the action at the N-th occurrence of the step (counted from 1 over the
@@ -56,8 +61,9 @@ struct FaultRule {
     bool operator==(const FaultRule&) const = default;
 };
 
-// Parses STEP[#N]=ACTION, where ACTION is silent, short, garble, extra, status:N, resend
-// or hangup, or for data-line drop:K. On failure, error (when given) says what is wrong.
+// Parses STEP[#N]=ACTION, where ACTION is silent, short, garble, extra, status:N, resend,
+// hangup or corrupt, or for data-line drop:K. On failure, error (when given) says what
+// is wrong.
 std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error = nullptr);
 // The rule as the parser reads it.
 std::string describeFaultRule(const FaultRule& rule);

@@ -68,6 +68,10 @@ void FlashMemory::program(std::uint32_t offset, std::span<const std::uint8_t> da
     protect(description.sectorOf(offset), description.sectorOf(last));
 }
 
+void FlashMemory::flipBits(std::uint32_t offset, std::uint8_t mask) {
+    contents.at(offset) ^= mask;
+}
+
 std::optional<std::uint32_t> FlashMemory::firstNonBlankWord(std::uint32_t firstSector,
                                                             std::uint32_t lastSector) const {
     const std::uint32_t begin = description.sectorStart(firstSector);

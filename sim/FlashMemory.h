@@ -28,6 +28,9 @@ public:
     void erase(std::uint32_t firstSector, std::uint32_t lastSector);
     // ANDs data into the flash at offset; the range must lie inside the flash.
     void program(std::uint32_t offset, std::span<const std::uint8_t> data);
+    // Flips the bits of mask in the byte at offset, whatever programming allows: a cell
+    // that failed, for faults that only a read-back can see.
+    void flipBits(std::uint32_t offset, std::uint8_t mask);
 
     // The flash offset of the first word in these sectors that is not erased.
     std::optional<std::uint32_t> firstNonBlankWord(std::uint32_t firstSector,

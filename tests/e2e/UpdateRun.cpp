@@ -13,12 +13,15 @@ namespace {
 
 class RecordingSink : public ProgressSink {
 public:
-    explicit RecordingSink(std::vector<int>& into)
-        : reports(into) {}
+    RecordingSink(std::vector<int>& into, std::vector<int>& verifyInto)
+        : reports(into)
+        , verifyReports(verifyInto) {}
     void setProgress(int percent) override { reports.push_back(percent); }
+    void setVerifyProgress(int percent) override { verifyReports.push_back(percent); }
 
 private:
     std::vector<int>& reports;
+    std::vector<int>& verifyReports;
 };
 
 } // namespace
@@ -31,10 +34,11 @@ UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
     UpdateOutcome outcome;
     MessageBoxHook previous = setMessageBoxHook(
         [&outcome](std::string_view text) { outcome.messages.emplace_back(text); });
-    RecordingSink sink(outcome.progress);
+    RecordingSink sink(outcome.progress, outcome.verifyProgress);
     try {
         IspFlasher flasher;
         outcome.succeeded = flasher.program(sink, portName, highSpeed, options);
+        outcome.verified = flasher.verifiedRange();
     } catch (const UserAbort&) {
     } catch (const std::exception&) {
         outcome.fatal = true;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "flash/ProgressSink.h"
+#include "flash/ReadBackRange.h"
 #include "flash/UpdateOptions.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@ struct UpdateOutcome {
     std::vector<std::string> messages;
     std::vector<int> progress;
     bool fatal = false; // ended by a framework error rather than a message
+    std::vector<int> verifyProgress;
+    std::optional<ReadBackRange> verified;
 };
 
 // Runs one whole update with the engine's own IspFlasher on portName, as the dialog's
