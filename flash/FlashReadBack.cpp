@@ -70,12 +70,12 @@ bool FlashReadBack::readFromFlash(std::uint32_t address, std::int32_t count, std
     for (std::int32_t offset = 0; offset < count; offset += groupBytes) {
         int resends = 0;
         while (!readGroup(data + offset, std::min(groupBytes, count - offset))) {
-            if (resends++ == isp::maxResends) {
+            if (resends++ == isp::maxReadResends) {
                 abortWithMessage(msg::readChecksumFailed);
             }
-            context.sendLine(isp::groupResend.data());
+            context.sendLine(isp::checksumRefused.data());
         }
-        context.sendLine(isp::groupAccepted.data());
+        context.sendLine(isp::checksumAccepted.data());
     }
     return true;
 }

@@ -60,16 +60,15 @@ inline constexpr std::int32_t maxChecksumRefusals = 3;
 
 // Reading memory back: "R address count\r\n" (address and count multiples of 4) is
 // answered with the status and then the bytes as uuencoded lines of the transfer's shape,
-// the sum of each group's bytes on a line of its own after it. The host answers each sum:
-// OK for the next group, RESEND for the same lines again.
+// the sum of each group's bytes on a line of its own after it. The host answers each sum
+// as the device answers the host's: checksumAccepted for the next group, checksumRefused
+// for the same lines again.
 inline constexpr std::string_view readCommand = "R ";
-inline constexpr std::string_view groupAccepted = "OK\r\n";
-inline constexpr std::string_view groupResend = "RESEND\r\n";
 inline constexpr std::uint32_t readAlignment = 4;
 // A group's sum, at most ten digits, and its line end.
 inline constexpr std::size_t sumLineMaxLength = 12;
-// RESENDs for the same lines before the read-back gives up.
-inline constexpr int maxResends = 3;
+// RESENDs the read-back sends for the same lines before it gives up.
+inline constexpr int maxReadResends = 3;
 // In ISP mode the first 64 bytes of flash read as the boot block's own vectors, not as
 // what was written there.
 inline constexpr std::uint32_t bootVectorBytes = 64;
