@@ -1,6 +1,7 @@
 #include "cli/Update.h"
+#include "flash/CarriedImage.h"
 #include "flash/FlashImage.h"
-#include "platform/Resources.h"
+#include "platform/UserAbort.h"
 #include "serial/DeviceNames.h"
 #include "sim/SimulatedDevice.h"
 
@@ -15,20 +16,16 @@ namespace {
 // The simulated device stands for this port name within the process.
 constexpr const char* simulatedPortName = "COM1";
 
-std::span<const std::uint8_t> carriedImage() {
-    ResourceInfo info = findResource(firmwareResourceId, firmwareResourceType);
-    ResourceHandle handle = loadResource(info);
-    const std::uint8_t* bytes = lockResource(handle);
-    if (!bytes) {
-        return {};
-    }
-    return {bytes, sizeofResource(info)};
-}
-
 // Whether the device's flash is the image with its checksum applied and erased bytes
 // after it; says which on standard output or standard error.
 bool verify(const sim::SimulatedDevice& device) {
-    const auto image = carriedImage();
+    CarriedImage carried;
+    try {
+        carried.load();
+    } catch (const UserAbort&) {
+        return false; // its message has been shown
+    }
+    const auto image = carried.bytes();
     const auto flash = device.flash();
     auto expected = FlashImage::patched(image);
     if (expected.size() > flash.size()) {

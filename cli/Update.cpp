@@ -4,13 +4,12 @@
 #include "cli/ProgressPrinter.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
+#include "flash/UpdateOutcome.h"
 #include "platform/MessageBox.h"
-#include "platform/UserAbort.h"
 #include "serial/ComPortList.h"
 #include "serial/DeviceNames.h"
 
 #include <cstdio>
-#include <exception>
 #include <optional>
 
 namespace sparwick::cli {
@@ -32,28 +31,29 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         progress.finishLine();
         print(text == msg::success ? stdout : stderr, text);
     });
-    ExitStatus status = exitSuccess;
     std::optional<ReadBackRange> verified;
-    try {
+    const UpdateOutcome outcome = sparwick::runUpdate([&] {
         // An interruption ends the process while the flasher lives; once it is gone the
-        // port is closed and the image freed, before any handler runs.
+        // port is closed and the image freed, before the outcome is known.
         InterruptScope interrupts;
         IspFlasher flasher;
         flasher.program(progress, portName, highSpeed, options);
         verified = flasher.verifiedRange();
-    } catch (const UserAbort&) {
-        status = exitUpdateFailed;
-    } catch (const std::exception&) {
-        progress.finishLine();
-        print(stderr, msg::fatalError);
-        status = exitFatal;
-    }
+    });
     setMessageBoxHook(std::move(previous));
     if (verified) {
         // After the success message, so that a log shows what was checked.
         print(stdout, verified->summary());
     }
-    return status;
+    switch (outcome) {
+    case UpdateOutcome::succeeded:
+        return exitSuccess;
+    case UpdateOutcome::aborted:
+        return exitUpdateFailed;
+    case UpdateOutcome::fatal:
+        break;
+    }
+    return exitFatal;
 }
 
 void printPortList(std::FILE* out) {

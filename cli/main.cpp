@@ -4,26 +4,47 @@
 #include "cli/PortArgument.h"
 #include "cli/ProcessSetup.h"
 #include "cli/Update.h"
+#include "flash/FlashLayout.h"
 
 #include <CLI/CLI.hpp>
 #include <SparwickVersion.h>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
 using namespace sparwick;
 using namespace sparwick::cli;
 
-constexpr const char* usage =
-    "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify]\n"
-    "       sparwick-cli --simulate [--part 196389|196387] "
-    "[--speed high|low] [--verify]\n"
-    "       sparwick-cli --list-ports\n"
-    "       sparwick-cli --help | --version\n";
+// The supported parts' ids as the command line shows them: "196389|196387", or with
+// their sector counts for the help.
+std::string partList(std::string_view separator, bool withSectors) {
+    std::string list;
+    for (const auto& part : layout::supportedParts) {
+        if (!list.empty()) {
+            list += separator;
+        }
+        list += std::to_string(part.partId);
+        if (withSectors) {
+            list += " (" + std::to_string(part.sectorCount) + " sectors)";
+        }
+    }
+    return list;
+}
+
+std::string usage() {
+    return "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify]\n"
+           "       sparwick-cli --simulate [--part " +
+           partList("|", false) +
+           "] [--speed high|low] [--fast] [--verify]\n"
+           "       sparwick-cli --list-ports\n"
+           "       sparwick-cli --help | --version\n";
+}
 
 int usageError(const std::string& reason, bool withUsage = true) {
-    std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), withUsage ? usage : "");
+    std::fprintf(stderr, "sparwick-cli: %s\n%s", reason.c_str(), withUsage ? usage().c_str() : "");
     return exitUsage;
 }
 
@@ -38,7 +59,11 @@ int main(int argc, char** argv) {
     std::string speed = "high";
     bool simulate = false;
     bool list = false;
-    std::uint32_t part = 196389;
+    std::uint32_t part = layout::supportedParts.front().partId;
+    std::vector<std::uint32_t> partIds;
+    for (const auto& supported : layout::supportedParts) {
+        partIds.push_back(supported.partId);
+    }
     UpdateOptions options;
 
     auto* portOption = app.add_option(
@@ -49,8 +74,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     auto* simulateFlag =
         app.add_flag("--simulate", simulate, "update a simulated device in-process and verify it");
-    app.add_option("--part", part, "the simulated part: 196389 (27 sectors) or 196387 (15)")
-        ->check(CLI::IsMember({196389u, 196387u}))
+    app.add_option("--part", part, "the simulated part: " + partList(" or ", true))
+        ->check(CLI::IsMember(partIds))
         ->needs(simulateFlag)
         ->capture_default_str();
     app.add_flag("--fast", options.fast,

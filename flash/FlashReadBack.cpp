@@ -20,11 +20,11 @@
 namespace sparwick {
 namespace {
 
-constexpr std::int32_t groupBytes = isp::bytesPerLine * isp::linesPerChecksum;
+constexpr std::uint32_t groupBytes = isp::bytesPerLine * isp::linesPerChecksum;
 
 // Characters of a line that carries length bytes, without its line end.
-std::uint32_t encodedLength(std::int32_t length) {
-    return 1 + 4 * static_cast<std::uint32_t>((length + 2) / 3);
+std::uint32_t encodedLength(std::uint32_t length) {
+    return 1 + 4 * ((length + 2) / 3);
 }
 
 int percentOf(std::uint64_t done, std::uint64_t total) {
@@ -63,11 +63,11 @@ std::string differenceMessage(std::uint32_t offset, std::uint8_t found, std::uin
 FlashReadBack::FlashReadBack(UpdateContext& updateContext)
     : context(updateContext) {}
 
-bool FlashReadBack::readFromFlash(std::uint32_t address, std::int32_t count, std::uint8_t* data) {
+bool FlashReadBack::readFromFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* data) {
     CommandLine<isp::commandBufferSize> command;
     command.text(isp::readCommand).number(address).text(" ").number(count).text(isp::lineEnd);
     context.exchange(command.c_str(), isp::success, msg::readFailed);
-    for (std::int32_t offset = 0; offset < count; offset += groupBytes) {
+    for (std::uint32_t offset = 0; offset < count; offset += groupBytes) {
         int resends = 0;
         while (!readGroup(data + offset, std::min(groupBytes, count - offset))) {
             if (resends++ == isp::maxReadResends) {
@@ -80,11 +80,11 @@ bool FlashReadBack::readFromFlash(std::uint32_t address, std::int32_t count, std
     return true;
 }
 
-bool FlashReadBack::readGroup(std::uint8_t* data, std::int32_t count) {
+bool FlashReadBack::readGroup(std::uint8_t* data, std::uint32_t count) {
     std::uint32_t sum = 0;
     bool whole = true;
-    for (std::int32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
-        const std::int32_t length = std::min(isp::bytesPerLine, count - offset);
+    for (std::uint32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
+        const std::uint32_t length = std::min(isp::bytesPerLine, count - offset);
         // A line of the length the count gives, ended where it must end: anything else
         // leaves the host unsure where the next line begins, and ends the read.
         const std::uint32_t wanted = encodedLength(length) + isp::lineEnd.size();
@@ -152,7 +152,7 @@ ReadBackRange FlashReadBack::verifyFlash(FlashImage& image, ProgressSink& progre
     std::array<std::uint8_t, ReadBackRange::chunkBytes> read;
     for (std::uint32_t i = 0; i < range.chunkCount(); ++i) {
         const ReadBackRange::Chunk chunk = range.chunk(i);
-        readFromFlash(chunk.offset, static_cast<std::int32_t>(chunk.count), read.data());
+        readFromFlash(chunk.offset, chunk.count, read.data());
         // Of a chunk rounded up to a whole word, only the image's own bytes count.
         const std::uint32_t compared = std::min(chunk.count, range.end() - chunk.offset);
         if (const auto at = firstDifference(image, chunk.offset, read.data(), compared)) {

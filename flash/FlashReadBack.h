@@ -22,7 +22,7 @@ public:
     // count bytes (a multiple of 4) of device memory from address (a multiple of 4) into
     // data: the status, then groups of uuencoded lines, each group's sum checked and
     // answered OK, or RESEND up to three times for the same lines.
-    bool readFromFlash(std::uint32_t address, std::int32_t count, std::uint8_t* data);
+    bool readFromFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* data);
 
     // Reads back every byte of image that the device can show (ReadBackRange) and compares
     // it with the bytes that were sent; the first difference ends the update before the
@@ -32,7 +32,7 @@ public:
 private:
     // One group of lines and its sum into data: true when the lines were whole and their
     // sum is the device's.
-    bool readGroup(std::uint8_t* data, std::int32_t count);
+    bool readGroup(std::uint8_t* data, std::uint32_t count);
     // The device's sum line; nothing when it is not a number.
     std::optional<std::uint32_t> readSum();
     // Up to wanted bytes of what the device streams, into buffer (room for wanted and a

@@ -6,7 +6,6 @@
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
-#include "platform/Resources.h"
 #include "platform/Sleep.h"
 #include "serial/OsalSerialPort.h"
 
@@ -27,14 +26,7 @@ IspFlasher::~IspFlasher() {
     } catch (...) {
         // Its message has been shown; a destructor has no one to pass it on to.
     }
-    freeImage();
-}
-
-void IspFlasher::freeImage() {
-    if (imageHandle != noHandle) {
-        freeResource(reinterpret_cast<ResourceHandle>(imageHandle));
-        imageHandle = noHandle;
-    }
+    carried.free();
 }
 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed) {
@@ -44,24 +36,10 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
-    freeImage();
     verified.reset();
-
-    ResourceInfo info = findResource(firmwareResourceId, firmwareResourceType);
-    if (!info) {
-        abortWithMessage(msg::couldNotExtractImage);
-    }
-    ResourceHandle loaded = loadResource(info);
-    if (!loaded) {
-        abortWithMessage(msg::couldNotLoadImage);
-    }
-    imageHandle = reinterpret_cast<std::intptr_t>(loaded);
-    const std::uint32_t size = sizeofResource(info);
-    const std::uint8_t* bytes = lockResource(loaded);
-    if (!bytes) {
-        abortWithMessage(msg::couldNotLockImage);
-    }
-    FlashImage image(bytes, size);
+    carried.load();
+    const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
+    FlashImage image(carried.bytes().data(), size);
 
     OsalSerialPort& port = OsalSerialPort::instance();
     port.close();
@@ -69,7 +47,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // tells the user what to check.
     port.selectPort(portName, highSpeed);
 
-    UpdateContext context(bytes, size, options);
+    UpdateContext context(options);
     context.synchronize();
     context.setEchoOff();
     context.unlock();
@@ -90,13 +68,10 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     context.blankCheckSectors(1, last);
 
     for (std::uint32_t offset = 0; offset < size; offset += layout::blockSize) {
-        context.writeToRam(static_cast<std::int32_t>(layout::ramBufferAddress),
-                           static_cast<std::int32_t>(layout::ramWriteLength), image.block(offset));
+        context.writeToRam(layout::ramBufferAddress, layout::ramWriteLength, image.block(offset));
         const std::int32_t sector = layout::sectorOfOffset(offset, sectors);
         context.prepareSectors(sector, sector);
-        context.copyRamToFlash(static_cast<std::int32_t>(offset),
-                               static_cast<std::int32_t>(layout::ramBufferAddress),
-                               static_cast<std::int32_t>(layout::copyLength));
+        context.copyRamToFlash(offset, layout::ramBufferAddress, layout::copyLength);
         progressSink.setProgress(percentDone(offset, size));
     }
 

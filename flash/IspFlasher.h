@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flash/CarriedImage.h"
 #include "flash/ProgressSink.h"
 #include "flash/ReadBackRange.h"
 #include "flash/UpdateOptions.h"
@@ -32,10 +33,7 @@ public:
     const std::optional<ReadBackRange>& verifiedRange() const { return verified; }
 
 private:
-    void freeImage();
-
-    static constexpr std::intptr_t noHandle = -1;
-    std::intptr_t imageHandle = noHandle;
+    CarriedImage carried;
     std::optional<ReadBackRange> verified;
 };
 

@@ -49,8 +49,8 @@ inline constexpr std::size_t replyBufferSize = 32;
 // The uuencoded transfer: 45 data bytes a line ('M' = 0x20 + 45), a checksum line after
 // every 20 data lines and after the last, and a pause after each data line. The longer
 // pause belongs to the higher speed.
-inline constexpr std::int32_t bytesPerLine = 45;
-inline constexpr std::int32_t linesPerChecksum = 20;
+inline constexpr std::uint32_t bytesPerLine = 45;
+inline constexpr std::uint32_t linesPerChecksum = 20;
 inline constexpr std::size_t dataLineBufferSize = 64; // 63 bytes of line and a terminator
 inline constexpr std::uint32_t linePauseHighSpeedMs = 20;
 inline constexpr std::uint32_t linePauseLowSpeedMs = 2;

@@ -21,13 +21,16 @@ std::string_view received(const char* buffer, std::uint32_t bytesRead) {
     return {buffer, bytesRead};
 }
 
+// The W and C lines write their numbers as signed decimals. Every address and count an
+// update passes is below 2^31, where the signed and the unsigned digits are the same.
+std::int32_t asSigned(std::uint32_t value) {
+    return static_cast<std::int32_t>(value);
+}
+
 } // namespace
 
-UpdateContext::UpdateContext(const std::uint8_t* image, std::uint32_t imageSize,
-                             const UpdateOptions& choices)
-    : imagePointer(image)
-    , imageBytes(imageSize)
-    , options(choices) {}
+UpdateContext::UpdateContext(const UpdateOptions& choices)
+    : options(choices) {}
 
 void UpdateContext::sendLine(const char* text) {
     // A failed write is not examined: it shows up as a missing reply.
@@ -133,20 +136,22 @@ bool UpdateContext::sectorCommand(char letter, std::int32_t start, std::int32_t 
     return true;
 }
 
-bool UpdateContext::writeToRam(std::int32_t address, std::int32_t count, const std::uint8_t* data) {
+bool UpdateContext::writeToRam(std::uint32_t address, std::uint32_t count,
+                               const std::uint8_t* data) {
     Line command;
-    command.text(isp::writeToRamCommand).number(address).text(" ").number(count).text(isp::lineEnd);
+    command.text(isp::writeToRamCommand)
+        .number(asSigned(address))
+        .text(" ")
+        .number(asSigned(count))
+        .text(isp::lineEnd);
     exchange(command.c_str(), isp::success, msg::writeToRamFailed);
 
-    if (count <= 0) {
-        return true;
-    }
     const std::uint32_t pauseMs = OsalSerialPort::instance().isHighSpeed()
                                       ? isp::linePauseHighSpeedMs
                                       : isp::linePauseLowSpeedMs;
-    constexpr std::int32_t groupBytes = isp::linesPerChecksum * isp::bytesPerLine;
-    for (std::int32_t offset = 0; offset < count; offset += groupBytes) {
-        const std::int32_t length = std::min(groupBytes, count - offset);
+    constexpr std::uint32_t groupBytes = isp::linesPerChecksum * isp::bytesPerLine;
+    for (std::uint32_t offset = 0; offset < count; offset += groupBytes) {
+        const std::uint32_t length = std::min(groupBytes, count - offset);
         if (options.fast) {
             sendGroupPacedByDevice(data + offset, length, pauseMs);
         } else {
@@ -156,13 +161,13 @@ bool UpdateContext::writeToRam(std::int32_t address, std::int32_t count, const s
     return true;
 }
 
-std::uint32_t UpdateContext::sendDataLines(const std::uint8_t* data, std::int32_t count,
+std::uint32_t UpdateContext::sendDataLines(const std::uint8_t* data, std::uint32_t count,
                                            std::uint32_t pauseMs) {
     std::uint32_t sum = 0;
-    for (std::int32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
+    for (std::uint32_t offset = 0; offset < count; offset += isp::bytesPerLine) {
         // Whole lines of 45 bytes; a count that is not a multiple of 45 ends with a shorter
         // line, so that nothing beyond count bytes is read.
-        const auto length = static_cast<std::size_t>(std::min(isp::bytesPerLine, count - offset));
+        const std::size_t length = std::min(isp::bytesPerLine, count - offset);
         char dataLine[isp::dataLineBufferSize];
         std::size_t size = uuencodeLine(data + offset, length, dataLine, sum);
         dataLine[size++] = '\r';
@@ -176,7 +181,7 @@ std::uint32_t UpdateContext::sendDataLines(const std::uint8_t* data, std::int32_
     return sum;
 }
 
-void UpdateContext::sendGroupPacedByDevice(const std::uint8_t* data, std::int32_t count,
+void UpdateContext::sendGroupPacedByDevice(const std::uint8_t* data, std::uint32_t count,
                                            std::uint32_t pauseMs) {
     // The lines go out as fast as the line and the device's XOFF let them. Lines the device
     // refused are encoded again from the image, this time with the pause after each line,
@@ -221,15 +226,15 @@ bool UpdateContext::sendChecksum(std::uint32_t sum) {
     return true;
 }
 
-bool UpdateContext::copyRamToFlash(std::int32_t flashAddress, std::int32_t ramAddress,
-                                   std::int32_t count) {
+bool UpdateContext::copyRamToFlash(std::uint32_t flashAddress, std::uint32_t ramAddress,
+                                   std::uint32_t count) {
     Line line;
     line.text(isp::copyCommand)
-        .number(flashAddress)
+        .number(asSigned(flashAddress))
         .text(" ")
-        .number(ramAddress)
+        .number(asSigned(ramAddress))
         .text(" ")
-        .number(count)
+        .number(asSigned(count))
         .text(isp::lineEnd);
     exchange(line.c_str(), isp::success, msg::copyFailed);
     return true;

@@ -13,8 +13,7 @@ namespace sparwick {
 // the command's own message and ends the update with UserAbort.
 class UpdateContext {
 public:
-    UpdateContext(const std::uint8_t* image, std::uint32_t imageSize,
-                  const UpdateOptions& options = {});
+    explicit UpdateContext(const UpdateOptions& options = {});
 
     // The handshake, in the order an update runs it.
     bool synchronize();
@@ -27,17 +26,21 @@ public:
     bool prepareSectors(std::int32_t start, std::int32_t end);
     bool eraseSectors(std::int32_t start, std::int32_t end);
     bool blankCheckSectors(std::int32_t start, std::int32_t end);
-    bool sectorCommand(char letter, std::int32_t start, std::int32_t end);
 
     // count bytes from data into device RAM at address, as uuencoded lines of 45 bytes
     // with a checksum exchange after every 20 lines and after the last. Reads exactly
     // count bytes of data. With options.fast the lines of each group go out back to back
     // and a RESEND has them sent again, paced, up to the refusal limit.
-    bool writeToRam(std::int32_t address, std::int32_t count, const std::uint8_t* data);
-    bool sendChecksum(std::uint32_t sum);
-    bool copyRamToFlash(std::int32_t flashAddress, std::int32_t ramAddress, std::int32_t count);
+    bool writeToRam(std::uint32_t address, std::uint32_t count, const std::uint8_t* data);
+    bool copyRamToFlash(std::uint32_t flashAddress, std::uint32_t ramAddress, std::uint32_t count);
     // Starts the code at address in ARM mode.
     bool goToAddress(std::uint32_t address);
+
+    std::int32_t sectorCount() const { return N; }
+
+private:
+    // The read-back's R exchange is made of the same routines.
+    friend class FlashReadBack;
 
     // The exchange routines every command is made of: send a zero-terminated line; read
     // bytesWanted bytes with the reply time-out and terminate them in buffer.
@@ -45,27 +48,21 @@ public:
     bool readReply(char* buffer, std::uint32_t& bytesRead, std::int32_t bytesWanted);
     // Sends line, reads as many bytes as expected has and requires exactly those.
     void exchange(const char* line, std::string_view expected, std::string_view failure);
-
-    std::int32_t sectorCount() const { return N; }
-    const std::uint8_t* image() const { return imagePointer; }
-    std::uint32_t imageSize() const { return imageBytes; }
-
-private:
+    bool sectorCommand(char letter, std::int32_t start, std::int32_t end);
+    bool sendChecksum(std::uint32_t sum);
     void expectReply(std::string_view expected, std::string_view failure);
     std::int32_t identifyPart();
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is
     // not 0; returns the sum of the bytes.
-    std::uint32_t sendDataLines(const std::uint8_t* data, std::int32_t count,
+    std::uint32_t sendDataLines(const std::uint8_t* data, std::uint32_t count,
                                 std::uint32_t pauseMs);
-    void sendGroupPacedByDevice(const std::uint8_t* data, std::int32_t count,
+    void sendGroupPacedByDevice(const std::uint8_t* data, std::uint32_t count,
                                 std::uint32_t pauseMs);
     // Sends the checksum line: true for OK, false for a whole RESEND; any other reply
     // ends the update.
     bool checksumAccepted(std::uint32_t sum);
 
     std::int32_t N = 0;
-    const std::uint8_t* imagePointer;
-    std::uint32_t imageBytes;
     UpdateOptions options;
 };
 

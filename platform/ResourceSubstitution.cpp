@@ -25,12 +25,18 @@ void ResourceSubstitution::restore() {
     failing = ResourceStep::none;
 }
 
-const ResourceSubstitution::Bytes* ResourceSubstitution::find(int id, std::string_view type) const {
+std::optional<ResourceInfo> ResourceSubstitution::find(int id, std::string_view type) const {
     std::lock_guard lock(mutex);
+    if (failing == ResourceStep::find) {
+        return ResourceInfo{nullptr};
+    }
     auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
         return entry.id == id && sameType(entry.type, type);
     });
-    return found == entries.end() ? nullptr : &found->bytes;
+    if (found == entries.end()) {
+        return std::nullopt;
+    }
+    return &found->bytes;
 }
 
 bool ResourceSubstitution::fails(ResourceStep step) const {

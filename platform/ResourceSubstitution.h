@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,9 +27,11 @@ public:
     // Drops every substitution and lets every step succeed again.
     void restore();
 
-    // The bytes substituted for id and type, or null. The address stays valid until
-    // restore(): a resource found through it must be freed before then.
-    const Bytes* find(int id, std::string_view type) const;
+    // What finding id and type gives before the platform looks at its own resources:
+    // nothing when find is made to fail, the substituted bytes when there are some; no
+    // answer otherwise. The address stays valid until restore(): a resource found through
+    // it must be freed before then.
+    std::optional<ResourceInfo> find(int id, std::string_view type) const;
     bool fails(ResourceStep step) const;
 
     // Resource types compare as Win32 compares them: ASCII letters regardless of case.

@@ -1,12 +1,12 @@
 #include "app/win32/UpdaterDialog.h"
 
 #include "app/DialogChoices.h"
-#include "app/UpdateOutcome.h"
 #include "app/win32/AboutDialog.h"
 #include "app/win32/ComboBox.h"
 #include "app/win32/ProgressDialog.h"
 #include "app/win32/ResourceIds.h"
 #include "flash/IspFlasher.h"
+#include "flash/UpdateOutcome.h"
 #include "serial/ComPortList.h"
 
 namespace sparwick::app {

@@ -38,12 +38,8 @@ constexpr std::uint8_t noBytes[1] = {};
 } // namespace
 
 ResourceInfo findResource(int id, std::string_view type) {
-    ResourceSubstitution& substitution = ResourceSubstitution::instance();
-    if (substitution.fails(ResourceStep::find)) {
-        return nullptr;
-    }
-    if (const Bytes* substituted = substitution.find(id, type)) {
-        return substituted;
+    if (const auto decided = ResourceSubstitution::instance().find(id, type)) {
+        return *decided;
     }
     for (const LinkedResource& resource : linkedResources()) {
         if (resource.id == id && ResourceSubstitution::sameType(resource.type, type)) {

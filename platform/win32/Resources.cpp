@@ -48,12 +48,8 @@ const Bytes& substitutedBytes(const void* handle) {
 } // namespace
 
 ResourceInfo findResource(int id, std::string_view type) {
-    ResourceSubstitution& substitution = ResourceSubstitution::instance();
-    if (substitution.fails(ResourceStep::find)) {
-        return nullptr;
-    }
-    if (const Bytes* substituted = substitution.find(id, type)) {
-        return substituted;
+    if (const auto decided = ResourceSubstitution::instance().find(id, type)) {
+        return *decided;
     }
     if (id < lowestResourceId || id > highestResourceId || type.empty()) {
         return nullptr;

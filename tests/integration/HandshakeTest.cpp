@@ -62,7 +62,7 @@ protected:
     test::PseudoTerminal pty;
     std::optional<test::ScriptedPeer> peer;
     test::MessageRecorder recorder;
-    UpdateContext context{nullptr, 0};
+    UpdateContext context;
 };
 
 TEST_F(Handshake, GoodConversationYieldsTheSectorCountOfEitherPart) {
@@ -73,7 +73,7 @@ TEST_F(Handshake, GoodConversationYieldsTheSectorCountOfEitherPart) {
 
     peer.reset();
     talkTo(goodConversation("0\r\n196387\r\n"));
-    UpdateContext second{nullptr, 0};
+    UpdateContext second;
     second.synchronize();
     second.setEchoOff();
     second.unlock();
@@ -121,7 +121,7 @@ TEST_F(Handshake, EachWrongReplyEndsWithItsOwnMessage) {
         ASSERT_TRUE(OsalSerialPort::instance().selectPort("COM6", true));
         test::MessageRecorder messages;
         test::ScriptedPeer script(device, test::ScriptedPeer::script(steps));
-        UpdateContext fresh{nullptr, 0};
+        UpdateContext fresh;
         try {
             fresh.synchronize();
             fresh.setEchoOff();

@@ -101,7 +101,7 @@ protected:
 
     test::PseudoTerminal pty;
     std::optional<test::ScriptedPeer> peer;
-    UpdateContext context{nullptr, 0};
+    UpdateContext context;
     std::size_t sentBefore = 0;
 };
 
@@ -131,7 +131,7 @@ TEST_F(MemoryCommands, SectorOutsideThePartOrReversedRangeIsRefusedWithoutSendin
 }
 
 TEST_F(MemoryCommands, BeforeThePartIsKnownEverySectorIsRefused) {
-    UpdateContext fresh{nullptr, 0};
+    UpdateContext fresh;
     EXPECT_EQ(outcome([&] { fresh.prepareSectors(0, 0); }), msg::invalidPrepareSector);
 }
 

@@ -75,7 +75,7 @@ protected:
     }
 
     test::PseudoTerminal pty;
-    UpdateContext context{nullptr, 0};
+    UpdateContext context;
     std::thread device;
 };
 

@@ -1,6 +1,6 @@
 #include "app/DialogChoices.h"
-#include "app/UpdateOutcome.h"
 #include "flash/UpdateMessages.h"
+#include "flash/UpdateOutcome.h"
 #include "platform/FrameworkError.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAbort.h"

@@ -1,10 +1,10 @@
-#include "app/UpdateOutcome.h"
+#include "flash/UpdateOutcome.h"
 
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
 #include "platform/UserAbort.h"
 
-namespace sparwick::app {
+namespace sparwick {
 
 UpdateOutcome runUpdate(const std::function<void()>& update) {
     try {
@@ -18,4 +18,4 @@ UpdateOutcome runUpdate(const std::function<void()>& update) {
     }
 }
 
-} // namespace sparwick::app
+} // namespace sparwick

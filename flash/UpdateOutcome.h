@@ -2,9 +2,9 @@
 
 #include <functional>
 
-namespace sparwick::app {
+namespace sparwick {
 
-// How one press of "Update Software" ended.
+// How one update ended, for every front end to tell its user in its own way.
 enum class UpdateOutcome {
     succeeded, // the update returned; its success message has been shown
     aborted,   // it failed after showing its own message (UserAbort): nothing more to say
@@ -12,10 +12,10 @@ enum class UpdateOutcome {
 };
 
 // Runs an update and turns whatever leaves it into the end of that update, so that the
-// dialog is ready for another attempt. The update owns its flasher, so the port is closed
-// and the image freed before the fatal message is shown. Nothing escapes: an exception of
-// any kind is the fatal case, rather than one that would unwind through the toolkit's
-// message dispatch and end the program.
+// front end is ready for another attempt or can say how the run ended. The update owns
+// its flasher, so the port is closed and the image freed before the fatal message is
+// shown. Nothing escapes: an exception of any kind is the fatal case, rather than one that
+// would unwind through a toolkit's message dispatch or end the program.
 UpdateOutcome runUpdate(const std::function<void()>& update);
 
-} // namespace sparwick::app
+} // namespace sparwick
