@@ -5,7 +5,7 @@
 #include "serial/DeviceNames.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/PseudoTerminal.h"
+#include "tests/support/FarEnd.h"
 
 #include <filesystem>
 #include <fstream>
@@ -149,7 +149,7 @@ TEST(CommandLine, PortListNamesEachPortAndItsDevice) {
     // Over a directory of stand-in devices, never the machine's own.
     fs::path dir = scratch("dev");
     fs::create_directories(dir);
-    test::PseudoTerminal usb;
+    test::FarEnd usb;
     fs::create_symlink(usb.devicePath(), dir / "ttyUSB0");
     setDeviceDirectory(dir);
     std::FILE* out = std::tmpfile();

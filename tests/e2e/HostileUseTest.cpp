@@ -5,7 +5,8 @@
 #include "sim/SimulatedDevice.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/PseudoTerminal.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/FarEnd.h"
 
 #include <csignal>
 #include <cstring>
@@ -17,7 +18,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace sparwick {
@@ -219,7 +219,7 @@ TEST(HostileUse, SecondInterruptDuringTheCleanUpEndsItAtOnce) {
     Device device;
     // Standard error on a terminal whose output the user has stopped (Ctrl-S): the
     // message after the first Ctrl-C cannot be written.
-    test::PseudoTerminal terminal;
+    test::FarEnd terminal;
     int errTerminal = ::open(terminal.devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(errTerminal, 0);
     termios tio{};
@@ -236,10 +236,7 @@ TEST(HostileUse, SecondInterruptDuringTheCleanUpEndsItAtOnce) {
     ASSERT_TRUE(waitForTheMiddle(child));
     child.signal(SIGINT);
     // The port is released before the message is written.
-    for (int i = 0; i < 500 && !cliUserCanOpen(device.port); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(cliUserCanOpen(device.port));
+    EXPECT_TRUE(test::eventually([&] { return cliUserCanOpen(device.port); }, 5000ms));
     EXPECT_TRUE(child.running()); // held up by the stopped terminal
     child.signal(SIGINT);
     auto run = child.wait(10s);
@@ -253,7 +250,7 @@ std::string reasonLine(const std::string& reason) {
 }
 
 TEST(HostileUse, BusyPortSaysSo) {
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     const std::string path = pty.devicePath();
     giveToCliUser(path);
     ChildSetup setup;
@@ -275,7 +272,7 @@ TEST(HostileUse, BusyPortSaysSo) {
 }
 
 TEST(HostileUse, PortWithoutPermissionSaysSo) {
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     const std::string path = pty.devicePath();
     // Root's alone when the command line runs as nobody; nobody's at all otherwise.
     ASSERT_EQ(::chmod(path.c_str(), asRoot() ? 0600 : 0), 0);
@@ -289,7 +286,7 @@ TEST(HostileUse, PortWithoutPermissionSaysSo) {
 }
 
 TEST(HostileUse, OwnTerminalIsRefusedAndLeftAsItWas) {
-    test::PseudoTerminal terminal;
+    test::FarEnd terminal;
     const std::string path = terminal.devicePath();
     int tty = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(tty, 0);

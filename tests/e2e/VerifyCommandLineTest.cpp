@@ -4,6 +4,7 @@
 #include "flash/UpdateMessages.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
 
 #include <csignal>
 #include <filesystem>
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 namespace sparwick {
@@ -37,14 +37,8 @@ bool logShowsReceived(const std::string& log, const std::string& lineStart) {
 }
 
 bool waitForLog(const fs::path& log, const std::string& text, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (fileText(log).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return test::eventually([&] { return fileText(log).find(text) != std::string::npos; }, limit,
+                            10ms);
 }
 
 TEST(VerifyCommandLine, CorruptBlockStopsTheUpdateBeforeTheGoAndTheNextOneIsVerified) {

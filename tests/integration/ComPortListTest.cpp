@@ -4,7 +4,7 @@
 
 #include "serial/DeviceNames.h"
 #include "serial/SerialSystem.h"
-#include "tests/support/PseudoTerminal.h"
+#include "tests/support/FarEnd.h"
 
 #include <filesystem>
 #include <fstream>
@@ -30,11 +30,11 @@ protected:
     static void SetUpTestSuite() {
         dir = fs::temp_directory_path() / ("sparwick-ports-" + std::to_string(::getpid()));
         fs::create_directories(dir);
-        auto link = [](const char* name, const test::PseudoTerminal& pty) {
+        auto link = [](const char* name, const test::FarEnd& pty) {
             fs::create_symlink(pty.devicePath(), dir / name);
         };
         for (int i = 0; i < 5; ++i) {
-            ptys.push_back(std::make_unique<test::PseudoTerminal>());
+            ptys.push_back(std::make_unique<test::FarEnd>());
         }
         link("ttyS0", *ptys[0]);                          // COM1
         link("ttyS2", *ptys[1]);                          // COM3, held by another program
@@ -54,7 +54,7 @@ protected:
     }
 
     static inline fs::path dir;
-    static inline std::vector<std::unique_ptr<test::PseudoTerminal>> ptys;
+    static inline std::vector<std::unique_ptr<test::FarEnd>> ptys;
     static inline serialsys::PortHandle held = serialsys::invalidPortHandle;
 };
 

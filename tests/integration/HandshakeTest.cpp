@@ -59,7 +59,7 @@ protected:
         return {};
     }
 
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     std::optional<test::ScriptedPeer> peer;
     test::MessageRecorder recorder;
     UpdateContext context;
@@ -115,7 +115,7 @@ TEST_F(Handshake, EachWrongReplyEndsWithItsOwnMessage) {
         SCOPED_TRACE(c.what);
         auto steps = goodConversation();
         steps[c.step].reply = c.reply;
-        test::PseudoTerminal device;
+        test::FarEnd device;
         standFor("COM6", device.devicePath());
         OsalSerialPort::instance().close();
         ASSERT_TRUE(OsalSerialPort::instance().selectPort("COM6", true));

@@ -6,6 +6,7 @@
 #include "platform/UserAbort.h"
 #include "serial/DeviceNames.h"
 #include "serial/OsalSerialPort.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/ScriptedPeer.h"
 
@@ -16,7 +17,6 @@
 #include <numeric>
 #include <optional>
 #include <sstream>
-#include <thread>
 
 namespace sparwick {
 namespace {
@@ -83,9 +83,20 @@ protected:
         sentBefore = peer->received().size();
     }
 
+    // What the host has sent since connect(). A marker line written after it shows when
+    // all of it has reached the peer: the line keeps the order of the bytes.
     std::string sent() {
-        std::this_thread::sleep_for(50ms); // let the peer take in the last line
-        return peer->received().substr(sentBefore);
+        static constexpr std::string_view marker = "~\r\n";
+        EXPECT_TRUE(OsalSerialPort::instance().write(marker.data(),
+                                                     static_cast<std::int32_t>(marker.size())));
+        std::string all;
+        EXPECT_TRUE(test::eventually(
+            [&] {
+                all = peer->received();
+                return all.find(marker, sentBefore) != std::string::npos;
+            },
+            2000ms));
+        return all.substr(sentBefore, all.find(marker, sentBefore) - sentBefore);
     }
 
     // The message a command ended with, or "" when it succeeded.
@@ -99,7 +110,7 @@ protected:
         return {};
     }
 
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     std::optional<test::ScriptedPeer> peer;
     UpdateContext context;
     std::size_t sentBefore = 0;

@@ -8,8 +8,8 @@
 #include "platform/UserAbort.h"
 #include "serial/DeviceNames.h"
 #include "serial/OsalSerialPort.h"
+#include "tests/support/FarEnd.h"
 #include "tests/support/MessageRecorder.h"
-#include "tests/support/PseudoTerminal.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -74,7 +74,7 @@ protected:
         return {};
     }
 
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     UpdateContext context;
     std::thread device;
 };

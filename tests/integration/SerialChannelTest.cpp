@@ -1,17 +1,17 @@
-// The serial channel over a real pseudo-terminal: the read rules, the port selection
-// state machine, and the guard on every way out.
-#include "platform/UserAbort.h"
+// The serial channel over a real pseudo-terminal: the contract every channel keeps
+// (tests/support/SerialChannelContract.cpp), and what only a Linux terminal shows: the
+// exclusive open, the device's XOFF and XON, and a device that goes away.
 #include "serial/DeviceNames.h"
 #include "serial/OsalSerialPort.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/FarEnd.h"
 #include "tests/support/MessageRecorder.h"
-#include "tests/support/PseudoTerminal.h"
+#include "tests/support/SerialChannelHarness.h"
 
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,7 +20,60 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SerialChannel : public ::testing::Test {
+// COM7 on a pseudo-terminal, COM8 on a path that does not exist, COM9 on a regular file.
+class PseudoTerminalHarness : public test::SerialChannelHarness {
+public:
+    PseudoTerminalHarness()
+        : file(std::filesystem::temp_directory_path() /
+               ("not-a-tty-" + std::to_string(::getpid()))) {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        if (f) {
+            std::fclose(f);
+        }
+        standFor(devicePort(), pty.devicePath());
+        standFor(absentPort(), "/nonexistent/tty");
+        standFor(notSerialPort(), file);
+    }
+    ~PseudoTerminalHarness() override {
+        if (sender.joinable()) {
+            sender.join();
+        }
+        forgetAllStandIns();
+        std::filesystem::remove(file);
+    }
+
+    std::string devicePort() const override { return "COM7"; }
+    std::string absentPort() const override { return "COM8"; }
+    std::string notSerialPort() const override { return "COM9"; }
+
+    void send(std::string_view bytes) override { pty.send(bytes); }
+    void sendWithPause(std::string_view first, std::chrono::milliseconds pause,
+                       std::string_view rest) override {
+        pty.send(first);
+        if (sender.joinable()) {
+            sender.join();
+        }
+        sender = std::thread([this, pause, later = std::string(rest)] {
+            std::this_thread::sleep_for(pause); // the device's own gap in what it sends
+            pty.send(later);
+        });
+    }
+    bool hostHolds(std::size_t count, std::chrono::milliseconds within) override {
+        return test::eventually([&] { return pty.unread() >= count; }, within);
+    }
+    std::string received(std::size_t count, std::chrono::milliseconds within) override {
+        return pty.receive(count, within);
+    }
+    test::LineSettings lineSettings() override { return pty.lineSettings(); }
+
+private:
+    test::FarEnd pty;
+    std::filesystem::path file;
+    std::thread sender;
+};
+
+// The device's XOFF and XON, the exclusive open, the hang-up: the pseudo-terminal itself.
+class PosixSerialChannel : public ::testing::Test {
 protected:
     void SetUp() override { standFor("COM7", pty.devicePath()); }
     void TearDown() override {
@@ -29,156 +82,31 @@ protected:
     }
 
     std::string readSome(std::int32_t wanted, std::uint32_t timeoutMs, bool* ok = nullptr) {
-        char buffer[256];
-        std::uint32_t got = 0;
-        bool result = port.read(buffer, got, wanted, timeoutMs);
-        if (ok) {
-            *ok = result;
-        }
-        return std::string(buffer, got);
+        return test::readChannel(port, wanted, timeoutMs, ok);
     }
 
-    speed_t lineSpeed() const {
-        int fd = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY);
-        termios tio{};
-        ::tcgetattr(fd, &tio);
-        ::close(fd);
-        return cfgetospeed(&tio);
+    // The device's XOFF, and a byte after it that the channel reads: the terminal takes
+    // its input in order, so once that byte is read the line has stopped our output.
+    void stopTheLine() {
+        pty.send("\x13m");
+        ASSERT_EQ(readSome(1, 1000), "m");
     }
 
-    test::PseudoTerminal pty;
+    test::FarEnd pty;
     test::MessageRecorder recorder;
     OsalSerialPort& port = OsalSerialPort::instance();
 };
 
-TEST_F(SerialChannel, ReadEndsAtTheWantedCountAndLeavesTheRestForTheNextRead) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    pty.send("0\r\n196389\r\n");
-    EXPECT_EQ(readSome(3, 1000), "0\r\n");
-    EXPECT_EQ(readSome(8, 1000), "196389\r\n");
-}
-
-TEST_F(SerialChannel, PauseLongerThanTheIntervalEndsTheReadWithWhatArrived) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    std::thread device([this] {
-        pty.send("Synchr");
-        std::this_thread::sleep_for(150ms);
-        pty.send("onized\r\n");
-    });
-    bool ok = false;
-    EXPECT_EQ(readSome(14, 1000, &ok), "Synchr");
-    EXPECT_TRUE(ok);
-    device.join();
-    EXPECT_EQ(readSome(8, 1000), "onized\r\n");
-}
-
-TEST_F(SerialChannel, NothingWithinTheTimeOutIsASuccessfulEmptyRead) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    bool ok = false;
-    EXPECT_EQ(readSome(14, 100, &ok), "");
-    EXPECT_TRUE(ok);
-}
-
-TEST_F(SerialChannel, ReadOfLessThanOneByteIsRefusedWithoutTouchingTheCount) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    char buffer[4];
-    for (std::int32_t wanted : {0, -1}) {
-        std::uint32_t got = 77;
-        EXPECT_FALSE(port.read(buffer, got, wanted, 100));
-        EXPECT_EQ(got, 77u);
-    }
-}
-
-TEST_F(SerialChannel, ClosedChannelNeitherReadsNorWrites) {
-    bool ok = true;
-    EXPECT_EQ(readSome(3, 100, &ok), "");
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(port.write("?", 1));
-    EXPECT_EQ(pty.receive(1, 100ms), "");
-    EXPECT_TRUE(recorder.messages().empty());
-}
-
-TEST_F(SerialChannel, WritesReachTheDeviceAndNegativeLengthsAreRefused) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    EXPECT_TRUE(port.write("U 23130\r\n", 9));
-    EXPECT_EQ(pty.receive(9, 1000ms), "U 23130\r\n");
-    EXPECT_FALSE(port.write("J\r\n", -3));
-    EXPECT_EQ(pty.receive(1, 100ms), "");
-}
-
-TEST_F(SerialChannel, SameNameTwiceReopensNothingAndTheNewSpeedWaitsForTheNextOpen) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    EXPECT_EQ(lineSpeed(), B115200);
-    EXPECT_TRUE(port.selectPort("COM7", false));
-    EXPECT_FALSE(port.isHighSpeed());
-    EXPECT_EQ(lineSpeed(), B115200);
-    port.close();
-    ASSERT_TRUE(port.selectPort("COM7", false));
-    EXPECT_EQ(lineSpeed(), B19200);
-}
-
-TEST_F(SerialChannel, NameOfSixCharactersIsRefusedAndKeepsThePort) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    EXPECT_THROW(port.selectPort("COM100", true), UserAbort);
-    EXPECT_EQ(recorder.only(), "OSAL Port string size incorrect!");
-    EXPECT_TRUE(port.write("A", 1)); // still open on COM7
-    EXPECT_EQ(pty.receive(1, 1000ms), "A");
-    port.close(); // the guard was given back
-}
-
-TEST_F(SerialChannel, PortThatDoesNotOpenFallsBackToTheOpenOneQuietly) {
-    standFor("COM8", "/nonexistent/tty");
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    EXPECT_FALSE(port.selectPort("COM8", true));
-    EXPECT_TRUE(recorder.messages().empty());
-    // COM7 was closed and opened again: the channel is still usable on it.
-    EXPECT_TRUE(port.write("B", 1));
-    EXPECT_EQ(pty.receive(1, 1000ms), "B");
-    // And it is COM7 by name: selecting it again changes nothing.
-    EXPECT_TRUE(port.selectPort("COM7", true));
-}
-
-TEST_F(SerialChannel, PortThatDoesNotOpenAfterCloseLeavesTheChannelClosed) {
-    standFor("COM8", "/nonexistent/tty");
-    EXPECT_FALSE(port.selectPort("COM8", true));
-    EXPECT_FALSE(port.write("C", 1));
-    EXPECT_TRUE(recorder.messages().empty());
-}
-
-TEST_F(SerialChannel, EmptyNameAfterCloseEqualsTheEmptyNameAndOpensNothing) {
-    port.close();
-    EXPECT_TRUE(port.selectPort("", true));
-    EXPECT_FALSE(port.write("D", 1));
-}
-
-TEST_F(SerialChannel, PathThatIsNotATerminalLeavesTheChannelHalfOpenUntilClose) {
-    auto file = std::filesystem::temp_directory_path() / ("not-a-tty-" + std::to_string(getpid()));
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    standFor("COM9", file);
-
-    EXPECT_THROW(port.selectPort("COM9", true), UserAbort);
-    EXPECT_EQ(recorder.only(), "OGetCommState error!");
-    bool ok = true;
-    readSome(1, 10, &ok);
-    EXPECT_FALSE(ok); // not open for reading
-    port.close();     // closes the half-open handle and returns: the guard is free
-    EXPECT_FALSE(port.write("E", 1));
-    std::filesystem::remove(file);
-}
-
-TEST_F(SerialChannel, SecondOpenerOfTheSameDeviceIsRefused) {
+TEST_F(PosixSerialChannel, SecondOpenerOfTheSameDeviceIsRefused) {
     ASSERT_TRUE(port.selectPort("COM7", true));
     serialsys::OpenFailure why = serialsys::OpenFailure::none;
     EXPECT_EQ(serialsys::openPort(pty.devicePath(), &why), serialsys::invalidPortHandle);
     EXPECT_EQ(why, serialsys::OpenFailure::inUse);
 }
 
-TEST_F(SerialChannel, DeviceXoffStopsOurOutputUntilXon) {
+TEST_F(PosixSerialChannel, DeviceXoffStopsOurOutputUntilXon) {
     ASSERT_TRUE(port.selectPort("COM7", true));
-    pty.send("\x13");
-    std::this_thread::sleep_for(50ms);
+    ASSERT_NO_FATAL_FAILURE(stopTheLine());
     std::string beforeXon;
     std::thread device([&] {
         beforeXon = pty.receive(5, 200ms);
@@ -190,16 +118,15 @@ TEST_F(SerialChannel, DeviceXoffStopsOurOutputUntilXon) {
     EXPECT_EQ(pty.receive(5, 1000ms), "hello");
 }
 
-TEST_F(SerialChannel, WriteToAStoppedLineGivesUpAfterItsTimeOut) {
+TEST_F(PosixSerialChannel, WriteToAStoppedLineGivesUpAfterItsTimeOut) {
     ASSERT_TRUE(port.selectPort("COM7", true));
-    pty.send("\x13");
-    std::this_thread::sleep_for(50ms);
+    ASSERT_NO_FATAL_FAILURE(stopTheLine());
     auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(port.write("held", 4)); // dropped, as a timed-out write is
     EXPECT_GE(std::chrono::steady_clock::now() - start, 4500ms);
 }
 
-TEST_F(SerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {
+TEST_F(PosixSerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {
     ASSERT_TRUE(port.selectPort("COM7", true));
     pty.hangUp();
     bool ok = true;
@@ -208,14 +135,13 @@ TEST_F(SerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {
     EXPECT_FALSE(port.write("F", 1));
 }
 
-TEST_F(SerialChannel, PurgeDiscardsWhatTheDeviceSentBefore) {
-    ASSERT_TRUE(port.selectPort("COM7", true));
-    pty.send("stale echo");
-    std::this_thread::sleep_for(50ms);
-    port.purge(1);
-    pty.send("OK\r\n");
-    EXPECT_EQ(readSome(4, 1000), "OK\r\n");
+} // namespace
+
+namespace test {
+
+std::unique_ptr<SerialChannelHarness> makeSerialChannelHarness() {
+    return std::make_unique<PseudoTerminalHarness>();
 }
 
-} // namespace
+} // namespace test
 } // namespace sparwick

@@ -1,11 +1,11 @@
 #include "DeviceTest.h"
+#include "tests/support/Eventually.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <termios.h>
-#include <thread>
 
 namespace sparwick::sim::test {
 namespace {
@@ -145,7 +145,10 @@ TEST_F(DeviceLineTest, PacesBothDirectionsAtTheRateTheHostSet) {
     options.wireBaud = 0;
     start(options);
     client->setSpeed(B9600);
-    std::this_thread::sleep_for(50ms);
+    // The device looks at the line's settings on its own time.
+    ASSERT_TRUE(sparwick::test::eventually(
+        [&] { return device->statistics().hostBaud == std::optional<std::uint32_t>(9600); },
+        2000ms));
     const Clock::time_point begin = Clock::now();
     EXPECT_EQ(client->exchange("?", "Synchronized\r\n"), "Synchronized\r\n");
     // 15 bytes of ten bits each at 9600 baud: more than 15 ms however fast the machine.

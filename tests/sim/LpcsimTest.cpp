@@ -1,5 +1,6 @@
 #include "IspTestClient.h"
 #include "IspTransfers.h"
+#include "tests/support/Eventually.h"
 
 #include <SparwickVersion.h>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -99,15 +99,15 @@ public:
     }
     // The exit status, or nothing when the child has not ended in time.
     std::optional<int> exitStatus(std::chrono::milliseconds timeout = 5000ms) {
-        const Clock::time_point deadline = Clock::now() + timeout;
-        while (!status && Clock::now() < deadline) {
-            int raw = 0;
-            if (waitpid(pid, &raw, WNOHANG) == pid) {
-                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
+        sparwick::test::eventually(
+            [&] {
+                int raw = 0;
+                if (!status && waitpid(pid, &raw, WNOHANG) == pid) {
+                    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                }
+                return status.has_value();
+            },
+            timeout, 10ms);
         return status;
     }
 

@@ -5,8 +5,8 @@
 
 namespace sparwick::test {
 
-ScriptedPeer::ScriptedPeer(PseudoTerminal& terminal, Responder respond)
-    : pty(terminal)
+ScriptedPeer::ScriptedPeer(FarEnd& line, Responder respond)
+    : farEnd(line)
     , responder(std::move(respond))
     , worker([this] { run(); }) {}
 
@@ -23,7 +23,7 @@ std::string ScriptedPeer::received() const {
 void ScriptedPeer::run() {
     std::string pending;
     while (!stopping) {
-        std::string more = pty.receive(4096, std::chrono::milliseconds(5));
+        std::string more = farEnd.receive(4096, std::chrono::milliseconds(5));
         if (!more.empty()) {
             std::scoped_lock lock(mutex);
             log += more;
@@ -35,9 +35,9 @@ void ScriptedPeer::run() {
                 break;
             }
             pending.erase(0, answer.consumed);
-            pty.send(answer.reply);
+            farEnd.send(answer.reply);
             if (answer.hangUp) {
-                pty.hangUp();
+                farEnd.hangUp();
                 return;
             }
         }

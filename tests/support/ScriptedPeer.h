@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/PseudoTerminal.h"
+#include "tests/support/FarEnd.h"
 
 #include <atomic>
 #include <functional>
@@ -11,7 +11,7 @@
 
 namespace sparwick::test {
 
-// A stand-in for the device on the far end of a pseudo-terminal, run on its own thread.
+// A stand-in for the device at the far end of a pseudo-terminal, run on its own thread.
 // Given what has arrived and not yet been consumed, the responder says how many bytes it
 // consumes and what to send back; consuming nothing waits for more. The thread stops
 // when the peer is destroyed, however far the conversation got.
@@ -24,7 +24,7 @@ public:
     };
     using Responder = std::function<Answer(std::string_view pending)>;
 
-    ScriptedPeer(PseudoTerminal& pty, Responder responder);
+    ScriptedPeer(FarEnd& line, Responder responder);
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
@@ -48,7 +48,7 @@ public:
 private:
     void run();
 
-    PseudoTerminal& pty;
+    FarEnd& farEnd;
     Responder responder;
     mutable std::mutex mutex;
     std::string log;

@@ -90,7 +90,13 @@ std::string ScriptedDevice::received(std::size_t count, std::chrono::millisecond
     return unhex(std::string_view(reply).substr(reply.find(' ') + 1));
 }
 
-ScriptedDevice::LineSettings ScriptedDevice::lineSettings() {
+std::size_t ScriptedDevice::queued(std::size_t count, std::chrono::milliseconds within) {
+    const std::string reply =
+        command("queued " + std::to_string(count) + " " + std::to_string(within.count()));
+    return static_cast<std::size_t>(std::stoul(reply.substr(reply.find(' ') + 1)));
+}
+
+LineSettings ScriptedDevice::lineSettings() {
     std::istringstream words(command("line"));
     std::map<std::string, std::string> fields;
     std::string word;

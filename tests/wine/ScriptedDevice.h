@@ -1,7 +1,9 @@
 #pragma once
 
+#include "tests/support/LineSettings.h"
+
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,16 +14,6 @@ namespace sparwick::test {
 // carries only what a device would see.
 class ScriptedDevice {
 public:
-    struct LineSettings {
-        std::uint32_t baud = 0;
-        int dataBits = 0;
-        std::string parity;
-        int stopBits = 0;
-        bool xonXoffOutput = false; // the host stops sending on the device's XOFF
-        bool xonXoffInput = false;  // the host sends XOFF itself
-        bool hardwareHandshake = false;
-    };
-
     explicit ScriptedDevice(const std::string& controlPort);
     ~ScriptedDevice();
     ScriptedDevice(const ScriptedDevice&) = delete;
@@ -34,6 +26,8 @@ public:
                        std::string_view rest);
     // What the host sent: up to count bytes, waiting at most within for them.
     std::string received(std::size_t count, std::chrono::milliseconds within);
+    // How many bytes the host's end holds unread, once it holds count or within has passed.
+    std::size_t queued(std::size_t count, std::chrono::milliseconds within);
     // The line as the host's settings left it.
     LineSettings lineSettings();
 

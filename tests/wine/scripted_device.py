@@ -9,13 +9,18 @@ Control commands, one line each, answered by one line:
                               pieces; answered "ok" at once, the pieces follow
   receive COUNT WITHIN_MS     what arrived on the data line, up to COUNT bytes, waiting at
                               most WITHIN_MS for them: "got HEX"
+  queued COUNT WITHIN_MS      waits at most WITHIN_MS until the host's end of the data line
+                              holds COUNT bytes it has not read: "queued N", N as it was
+                              at the end
   line                        the data line's settings as the host left them:
                               "line baud=N bits=N parity=none|even|odd stop=1|2
                               ixon=0|1 ixoff=0|1 crtscts=0|1"
 """
 
+import fcntl
 import os
 import select
+import struct
 import termios
 import threading
 import time
@@ -89,6 +94,8 @@ class ScriptedDevice:
             return "ok"
         if words[0] == "receive" and len(words) == 3:
             return "got " + self._receive(int(words[1]), int(words[2]) / 1000).hex()
+        if words[0] == "queued" and len(words) == 3:
+            return f"queued {self._queued(int(words[1]), int(words[2]) / 1000)}"
         if words[0] == "line" and len(words) == 1:
             return self._line()
         return "error unknown command " + command
@@ -109,6 +116,17 @@ class ScriptedDevice:
             if ready:
                 got += os.read(self.data.master, count - len(got))
         return got
+
+    def _queued(self, count, within):
+        """The bytes sent to the host and not read by it yet: they wait in the input queue of
+        the terminal's slave end, which the host shares with the slave held here."""
+        deadline = time.monotonic() + within
+        while True:
+            queued = struct.unpack("i", fcntl.ioctl(self.data.slave, termios.FIONREAD,
+                                                     struct.pack("i", 0)))[0]
+            if queued >= count or time.monotonic() >= deadline:
+                return queued
+            time.sleep(0.001)
 
     def _line(self):
         iflag, _, cflag, _, _, ospeed, _ = termios.tcgetattr(self.data.slave)
