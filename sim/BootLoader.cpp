@@ -104,9 +104,9 @@ std::string applyFault(const FaultRule& rule, std::string echo, std::string repl
         return all;
     case FaultAction::garble:
         if (!reply.empty()) {
-            reply.front() = static_cast<char>(reply.front() ^ 0x01);
+            reply.front() = static_cast<char>(reply.front() ^ isp::garbledBit);
         } else if (!echo.empty()) {
-            echo.back() = static_cast<char>(echo.back() ^ 0x01);
+            echo.back() = static_cast<char>(echo.back() ^ isp::garbledBit);
         }
         return echo + reply;
     case FaultAction::extra:
@@ -134,34 +134,21 @@ BootLoader::BootLoader(const PartDescription& partDescription,
 
 void BootLoader::powerOn() {
     mode = Mode::awaitingSync;
-    echo = true;
+    echoEnabled = true;
     isUnlocked = false;
     hungUp = false;
     baudSetting.reset();
-    stopBitSetting = 1;
+    stopBitSetting = isp::powerOnStopBits;
     goReport.reset();
     writeTransfer = {};
     readTransfer = {};
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    holdEcho = false;
-    heldEcho.clear();
-    lineEndDeadline.reset();
+    lines.clear();
     flashMemory.protectAll();
     memory.powerOn();
 }
 
-std::uint32_t BootLoader::commandCount(char letter) const {
-    if (letter < 'A' || letter > 'Z') {
-        return 0;
-    }
-    return commands[static_cast<std::size_t>(letter - 'A')];
-}
-
 void BootLoader::receive(char byte, Clock::time_point now) {
-    if (hungUp || mode == Mode::userCode) {
+    if (!listening()) {
         return;
     }
     if (mode == Mode::awaitingSync) {
@@ -174,91 +161,37 @@ void BootLoader::receive(char byte, Clock::time_point now) {
         }
         return;
     }
-    if (lineEndDeadline) {
-        // A CR ended the line; an LF right after it belongs to the same line end.
-        lineEndDeadline.reset();
-        if (byte == '\n') {
-            echoByte(byte);
-            completeLine();
-            return;
-        }
-        completeLine();
-        if (hungUp || mode == Mode::userCode) {
-            return;
-        }
-    }
-    if (byte == isp::escape) {
-        abandon();
-        return;
-    }
-    const bool lineEnd = byte == '\r' || byte == '\n';
-    if (!lineStarted) {
-        lineStarted = true;
-        holdEcho = echo && faultMayApply();
-        if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectChecksum) {
-            beginDataLine();
-        }
-    } else if (lineDrop > 0 && !lineEnd) {
-        // Lost on the way: the boot loader never sees the byte, so it neither echoes nor
-        // keeps it.
-        --lineDrop;
-        return;
-    }
-    echoByte(byte);
-    if (byte == '\r') {
-        const auto wait = std::max<std::chrono::nanoseconds>(isp::lineFeedWait, 2 * byteTime);
-        lineEndDeadline = now + std::chrono::duration_cast<Clock::duration>(wait);
-        return;
-    }
-    if (byte == '\n') {
-        completeLine();
-        return;
-    }
-    if (line.size() < isp::maxLineLength) {
-        line += byte;
-    } else {
-        lineOverflow = true;
-    }
-}
-
-void BootLoader::beginDataLine() {
-    const auto fault = faults.occurrence(FaultStep::dataLine);
-    if (!fault || fault->action != FaultAction::drop) {
-        return;
-    }
-    lineDrop = fault->dropBytes;
-    if (log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
-    }
+    lines.receive(byte, now);
 }
 
 void BootLoader::tick(Clock::time_point now) {
-    if (lineEndDeadline && now >= *lineEndDeadline) {
-        lineEndDeadline.reset();
-        completeLine();
-    }
+    lines.tick(now);
 }
 
-std::optional<BootLoader::Clock::time_point> BootLoader::deadline() const {
-    return lineEndDeadline;
+LineAssembler::LineStart BootLoader::lineStarts(bool lineEnd) {
+    LineAssembler::LineStart start;
+    if (echoEnabled) {
+        start.echo = faultMayApply() ? LineAssembler::Echo::held : LineAssembler::Echo::immediate;
+    }
+    if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectChecksum) {
+        start.lostBytes = dataLineLoss();
+    }
+    return start;
 }
 
-void BootLoader::echoByte(char byte) {
-    if (!echo) {
-        return;
+std::uint32_t BootLoader::dataLineLoss() {
+    const auto fault = faults.occurrence(FaultStep::dataLine);
+    if (!fault || fault->action != FaultAction::drop) {
+        return 0;
     }
-    if (holdEcho) {
-        heldEcho += byte;
-    } else {
-        port.transmit(std::string_view(&byte, 1));
+    if (log != nullptr) {
+        log->event("fault " + describeFaultRule(*fault));
     }
+    return fault->dropBytes;
 }
 
-void BootLoader::flushHeldEcho() {
-    if (!heldEcho.empty()) {
-        port.transmit(heldEcho);
-        heldEcho.clear();
-    }
+void BootLoader::echo(std::string_view bytes) {
+    port.transmit(bytes);
 }
 
 bool BootLoader::faultMayApply() const {
@@ -278,13 +211,7 @@ bool BootLoader::faultMayApply() const {
     }
 }
 
-void BootLoader::abandon() {
-    flushHeldEcho();
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    holdEcho = false;
+void BootLoader::escape() {
     if (mode == Mode::receivingData || mode == Mode::awaitingReadAck) {
         mode = Mode::commands;
         if (log != nullptr) {
@@ -293,18 +220,7 @@ void BootLoader::abandon() {
     }
 }
 
-void BootLoader::completeLine() {
-    const std::string text = std::move(line);
-    const bool overflow = lineOverflow;
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    if (text.empty()) {
-        flushHeldEcho();
-        holdEcho = false;
-        return;
-    }
+void BootLoader::lineComplete(const std::string& text, bool overflow) {
     if (log != nullptr) {
         log->received(text);
     }
@@ -332,7 +248,8 @@ void BootLoader::completeLine() {
         break;
     case Mode::commands:
         if (overflow) {
-            send(heldEcho + statusLine(IspStatus::paramError), heldEcho.size());
+            const std::string echoed = lines.takeHeldEcho();
+            send(echoed + statusLine(IspStatus::paramError), echoed.size());
         } else {
             dispatchCommand(text);
         }
@@ -350,8 +267,6 @@ void BootLoader::completeLine() {
     default:
         break;
     }
-    heldEcho.clear();
-    holdEcho = false;
 }
 
 template <typename Execute>
@@ -363,14 +278,12 @@ std::optional<FaultRule> BootLoader::exchange(std::optional<FaultStep> step, Exe
     if (fault && log != nullptr) {
         log->event("fault " + describeFaultRule(*fault));
     }
+    std::string echoed = lines.takeHeldEcho();
     if (fault && fault->action == FaultAction::hangup) {
-        heldEcho.clear();
         hungUp = true;
         port.hangUp();
         return fault;
     }
-    std::string echoed = std::move(heldEcho);
-    heldEcho.clear();
     if (fault && fault->action == FaultAction::status) {
         const std::string reply = numberLine(fault->status);
         send(echoed + reply, echoed.size());
@@ -397,7 +310,7 @@ void BootLoader::send(std::string bytes, std::size_t echoLength) {
 void BootLoader::dispatchCommand(std::string_view text) {
     const std::vector<std::string_view> tokens = split(text);
     if (tokens.empty()) {
-        flushHeldEcho();
+        lines.flushHeldEcho();
         return;
     }
     const char letter = tokens[0].size() == 1 ? tokens[0][0] : '\0';
@@ -483,7 +396,7 @@ std::string BootLoader::setEcho(const Arguments& args) {
     if (!values || (*values)[0] > 1) {
         return statusLine(IspStatus::paramError);
     }
-    echo = (*values)[0] == 1;
+    echoEnabled = (*values)[0] == 1;
     return statusLine(IspStatus::cmdSuccess);
 }
 
@@ -720,7 +633,7 @@ std::string BootLoader::compare(const Arguments& args) {
 }
 
 void BootLoader::dataLine(std::string_view text) {
-    flushHeldEcho();
+    lines.flushHeldEcho();
     WriteTransfer& w = writeTransfer;
     const UuCodec::DecodedLine decoded = UuCodec::decodeLine(text);
     if (!decoded.wellFormed) {
@@ -775,8 +688,7 @@ void BootLoader::checksumLine(std::string_view text) {
 }
 
 void BootLoader::readAcknowledgement(std::string_view text) {
-    std::string echoed = std::move(heldEcho);
-    heldEcho.clear();
+    std::string echoed = lines.takeHeldEcho();
     const std::size_t echoLength = echoed.size();
     ReadTransfer& r = readTransfer;
     if (text == isp::okWord) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "sim/BootLoaderConstants.h"
 #include "sim/BootLoaderPort.h"
 #include "sim/FaultInjector.h"
 #include "sim/FlashMemory.h"
+#include "sim/LineAssembler.h"
 #include "sim/TargetMemory.h"
 
 #include <array>
@@ -22,7 +24,7 @@ class TrafficLog;
 // unlock code, the command set with its argument checks and status codes, uuencoded
 // transfers with checksums, ESC, and the jump to user code. It is fed one received byte
 // at a time, in whatever chunks the line delivers them, and answers through its port.
-class BootLoader {
+class BootLoader : private LineAssembler::Listener {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -34,6 +36,8 @@ public:
 
     BootLoader(const PartDescription& part, std::span<const std::uint8_t> flashContents,
                FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
+    BootLoader(const BootLoader&) = delete;
+    BootLoader& operator=(const BootLoader&) = delete;
 
     // Reset: waiting for "?", echo on, locked, RAM lost, every sector protected; the
     // flash keeps its contents.
@@ -41,20 +45,21 @@ public:
     void receive(char byte, Clock::time_point now);
     // Lets time-outs run out; deadline() says when the next one does.
     void tick(Clock::time_point now);
-    std::optional<Clock::time_point> deadline() const;
+    std::optional<Clock::time_point> deadline() const { return lines.deadline(); }
     // The time one byte takes on the line, which a CR-only line end waits a little for.
-    void setByteTime(std::chrono::nanoseconds time) { byteTime = time; }
+    void setByteTime(std::chrono::nanoseconds time) { lines.setByteTime(time); }
 
     const FlashMemory& flash() const { return flashMemory; }
     // Set once G has been answered; the boot loader then no longer listens.
     const std::optional<GoReport>& userCode() const { return goReport; }
-    bool echoOn() const { return echo; }
+    bool echoOn() const { return echoEnabled; }
     bool unlocked() const { return isUnlocked; }
     bool synchronized() const { return mode != Mode::awaitingSync; }
     // The rate and stop bits set by B since power-on, if any.
     std::optional<std::uint32_t> requestedBaud() const { return baudSetting; }
     std::uint32_t requestedStopBits() const { return stopBitSetting; }
-    std::uint32_t commandCount(char letter) const;
+    // Command lines by letter, A to Z, over the boot loader's life.
+    const std::array<std::uint32_t, isp::commandLetters>& commandCounts() const { return commands; }
     std::uint32_t resendsSent() const { return resends; }
 
 private:
@@ -88,13 +93,16 @@ private:
 
     using Arguments = std::vector<std::string_view>;
 
-    void echoByte(char byte);
-    void flushHeldEcho();
+    // LineAssembler::Listener
+    LineAssembler::LineStart lineStarts(bool lineEnd) override;
+    void echo(std::string_view bytes) override;
+    void lineComplete(const std::string& text, bool overflow) override;
+    void escape() override;
+    bool listening() const override { return !hungUp && mode != Mode::userCode; }
+
     bool faultMayApply() const;
-    void completeLine();
     // A data line's first byte has come: a fault may lose some of the bytes that follow.
-    void beginDataLine();
-    void abandon();
+    std::uint32_t dataLineLoss();
     void dispatchCommand(std::string_view line);
 
     // One exchange: the fault picked for it, if any, decides what leaves the device.
@@ -141,26 +149,18 @@ private:
     TrafficLog* log;
 
     Mode mode = Mode::awaitingSync;
-    bool echo = true;
+    bool echoEnabled = true;
     bool isUnlocked = false;
     bool hungUp = false;
     std::optional<std::uint32_t> baudSetting;
-    std::uint32_t stopBitSetting = 1;
+    std::uint32_t stopBitSetting = isp::powerOnStopBits;
     std::optional<GoReport> goReport;
     WriteTransfer writeTransfer;
     ReadTransfer readTransfer;
 
-    std::string line;
-    bool lineStarted = false;
-    bool lineOverflow = false;
-    // Bytes of the current line still to be lost by a data-line fault.
-    std::uint32_t lineDrop = 0;
-    bool holdEcho = false;
-    std::string heldEcho;
-    std::optional<Clock::time_point> lineEndDeadline;
-    std::chrono::nanoseconds byteTime{0};
+    LineAssembler lines{*this};
 
-    std::array<std::uint32_t, 26> commands{};
+    std::array<std::uint32_t, isp::commandLetters> commands{};
     std::uint32_t resends = 0;
     // The command running is a copy that a corrupt fault picked.
     bool corruptCopy = false;

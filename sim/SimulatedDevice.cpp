@@ -26,17 +26,19 @@ constexpr std::size_t xoffLevel = 96;
 constexpr std::size_t xonLevel = 32;
 // A host stopped by our XOFF while it has stopped us must still get its XON through: this
 // much is read even from a full buffer, flow control bytes taken and the rest lost.
-constexpr std::size_t flowControlReach = 16;
+constexpr std::size_t flowControlReach = isp::uartFifoSize;
 // The most taken from the line at once while the boot loader is not taking input.
 constexpr std::size_t lineChunk = 256;
 // The transmitter: on an emulated line the boot loader waits while its FIFO is full; on
 // a plain pty it stops taking input only when the host has left this much unread.
-constexpr std::size_t transmitFifo = 16;
+constexpr std::size_t transmitFifo = isp::uartFifoSize;
 constexpr std::size_t transmitBacklog = 64 * 1024;
 // An unplugged adapter comes back after this long.
 constexpr std::chrono::milliseconds unpluggedTime{200};
 // After G, how long the device waits for the host to read the reply before it stops.
 constexpr std::chrono::milliseconds finishTime{1000};
+// How often it looks whether the host has read that reply.
+constexpr std::chrono::milliseconds finishPoll{5};
 constexpr std::chrono::milliseconds settingsInterval{20};
 constexpr std::chrono::milliseconds idlePoll{500};
 
@@ -182,9 +184,7 @@ std::optional<SimulatedDevice::GoReport> SimulatedDevice::userCode() const {
 DeviceStatistics SimulatedDevice::statistics() const {
     const std::lock_guard lock(mutex);
     DeviceStatistics stats;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        stats.commands[static_cast<std::size_t>(letter - 'A')] = bootLoader->commandCount(letter);
-    }
+    stats.commands = bootLoader->commandCounts();
     stats.resendsSent = bootLoader->resendsSent();
     stats.xoffsSent = xoffs;
     stats.bytesLost = received.lost();
@@ -328,7 +328,7 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
             wakeAt(nextSettingsCheck);
         }
         if (finishBy) {
-            wakeAt(now + std::chrono::milliseconds{5});
+            wakeAt(now + finishPoll);
         }
     } else {
         wakeAt(plugInAt);
@@ -383,7 +383,8 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
     } else if (options.wireBaud) {
         // The device's own UART: the given rate until B sets another.
         const std::uint32_t baud = bootLoader->requestedBaud().value_or(*options.wireBaud);
-        byteTime = byteTimeOf(baud, 9 + bootLoader->requestedStopBits());
+        byteTime =
+            byteTimeOf(baud, isp::startBits + isp::dataBits + bootLoader->requestedStopBits());
     }
     if (byteTime != inbound.byteTime()) {
         inbound.setByteTime(byteTime);
