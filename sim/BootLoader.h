@@ -4,6 +4,7 @@
 #include "sim/BootLoaderPort.h"
 #include "sim/FaultInjector.h"
 #include "sim/FlashMemory.h"
+#include "sim/IspStatus.h"
 #include "sim/LineAssembler.h"
 #include "sim/TargetMemory.h"
 
@@ -33,6 +34,31 @@ public:
         bool thumbMode = false;
         bool validUserCode = false;
     };
+
+    // A command's arguments once their form has been checked: the decimal numbers in
+    // order, and G's mode letter.
+    struct Arguments {
+        static constexpr std::size_t maxNumbers = 3;
+        std::array<std::uint32_t, maxNumbers> numbers{};
+        char mode = '\0';
+    };
+
+    // One command of the set, with all that goes by its letter.
+    struct Command {
+        char letter;
+        // The exchange that a fault rule names for it, if any.
+        std::optional<FaultStep> faultStep;
+        // Its arguments: this many decimal numbers, then, for G, the mode letter A or T.
+        // Any other form is answered PARAM_ERROR.
+        std::size_t numbers;
+        bool modeLetter;
+        // Refused with CMD_LOCKED, once its arguments are well formed, until U unlocks.
+        bool needsUnlock;
+        std::string (BootLoader::*handler)(const Arguments&);
+    };
+
+    // The command set, one entry a letter.
+    static std::span<const Command> commandTable();
 
     BootLoader(const PartDescription& part, std::span<const std::uint8_t> flashContents,
                FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
@@ -91,8 +117,6 @@ private:
         std::uint32_t groupBytes = 0;
     };
 
-    using Arguments = std::vector<std::string_view>;
-
     // LineAssembler::Listener
     LineAssembler::LineStart lineStarts(bool lineEnd) override;
     void echo(std::string_view bytes) override;
@@ -112,7 +136,7 @@ private:
     std::optional<FaultRule> exchange(std::optional<FaultStep> step, Execute&& execute);
     void send(std::string bytes, std::size_t echoLength);
 
-    std::string runCommand(char letter, const Arguments& args);
+    std::string runCommand(const Command& command, const std::vector<std::string_view>& tokens);
     std::string unlock(const Arguments& args);
     std::string setBaudRate(const Arguments& args);
     std::string setEcho(const Arguments& args);
@@ -127,12 +151,11 @@ private:
     std::string bootVersion(const Arguments& args);
     std::string compare(const Arguments& args);
 
-    // The checked arguments of a sector command, or the status that refuses them.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> sectorRange(const Arguments& args,
-                                                                       std::string& failure) const;
-    // The checked address and count of W (RAM only) or R, or the status that refuses them.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>>
-    transferRange(const Arguments& args, bool ramOnly, std::string& failure) const;
+    // The status that refuses a sector command's range, if any.
+    std::optional<IspStatus> sectorRangeError(std::uint32_t first, std::uint32_t last) const;
+    // The status that refuses W's (RAM only) or R's address and count, if any.
+    std::optional<IspStatus> transferRangeError(std::uint32_t address, std::uint32_t count,
+                                                bool ramOnly) const;
 
     void dataLine(std::string_view line);
     void checksumLine(std::string_view line);
