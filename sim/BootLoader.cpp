@@ -4,10 +4,8 @@
 #include "sim/DecimalNumber.h"
 #include "sim/IspStatus.h"
 #include "sim/TrafficLog.h"
-#include "sim/UuCodec.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace sparwick::sim {
 
@@ -173,7 +171,7 @@ LineAssembler::LineStart BootLoader::lineStarts(bool lineEnd) {
     if (echoEnabled) {
         start.echo = faultMayApply() ? LineAssembler::Echo::held : LineAssembler::Echo::immediate;
     }
-    if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectChecksum) {
+    if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectsChecksum()) {
         start.lostBytes = dataLineLoss();
     }
     return start;
@@ -257,7 +255,7 @@ void BootLoader::lineComplete(const std::string& text, bool overflow) {
         }
         break;
     case Mode::receivingData:
-        if (writeTransfer.expectChecksum) {
+        if (writeTransfer.expectsChecksum()) {
             checksumLine(text);
         } else {
             dataLine(text);
@@ -398,9 +396,7 @@ std::string BootLoader::writeToRam(const Arguments& args) {
         return statusLine(*refused);
     }
     if (count > 0) {
-        writeTransfer = {};
-        writeTransfer.address = address;
-        writeTransfer.count = count;
+        writeTransfer = WriteTransfer(address, count);
         mode = Mode::receivingData;
     }
     return statusLine(IspStatus::cmdSuccess);
@@ -414,9 +410,7 @@ std::string BootLoader::readMemory(const Arguments& args) {
     }
     std::string reply = statusLine(IspStatus::cmdSuccess);
     if (count > 0) {
-        readTransfer = {};
-        readTransfer.address = address;
-        readTransfer.count = count;
+        readTransfer = ReadTransfer(address, count);
         mode = Mode::awaitingReadAck;
         reply += readGroup();
     }
@@ -562,49 +556,16 @@ std::string BootLoader::compare(const Arguments& args) {
 
 void BootLoader::dataLine(std::string_view text) {
     lines.flushHeldEcho();
-    WriteTransfer& w = writeTransfer;
-    const UuCodec::DecodedLine decoded = UuCodec::decodeLine(text);
-    if (!decoded.wellFormed) {
-        // The line still counts: the host sends its checksum after the same number of
-        // lines, and that checksum then cannot match.
-        w.groupBad = true;
-    } else {
-        const std::uint32_t offset = w.committed + w.groupBytes;
-        if (offset < w.count) {
-            // Bytes past the announced count are summed but not stored.
-            const std::size_t stored =
-                std::min<std::size_t>(decoded.bytes.size(), w.count - offset);
-            memory.writeRam(w.address + offset,
-                            std::span<const std::uint8_t>(decoded.bytes).first(stored));
-        }
-        w.groupSum = std::accumulate(decoded.bytes.begin(), decoded.bytes.end(), w.groupSum);
-    }
-    w.groupBytes += static_cast<std::uint32_t>(decoded.declared);
-    ++w.groupLines;
-    if (w.groupLines >= isp::linesPerChecksum || w.committed + w.groupBytes >= w.count) {
-        w.expectChecksum = true;
-    }
+    writeTransfer.dataLine(text, memory);
 }
 
 void BootLoader::checksumLine(std::string_view text) {
-    WriteTransfer& w = writeTransfer;
     const auto fault = exchange(FaultStep::dataChecksum, [&](const std::optional<FaultRule>& f) {
-        const auto sum = parseDecimal(text);
-        const bool forcedResend = f && f->action == FaultAction::resend;
-        const bool matched = sum && !w.groupBad && *sum == w.groupSum && !forcedResend;
-        if (matched) {
-            w.committed += w.groupBytes;
-        } else {
+        const bool matched =
+            writeTransfer.checksumLine(text, f && f->action == FaultAction::resend);
+        if (!matched) {
             ++resends;
-        }
-        // Either way the next lines start a new group: the following one, or the same
-        // one again.
-        w.groupBytes = 0;
-        w.groupLines = 0;
-        w.groupSum = 0;
-        w.groupBad = false;
-        w.expectChecksum = false;
-        if (matched && w.committed >= w.count) {
+        } else if (writeTransfer.complete()) {
             mode = Mode::commands;
         }
         return textLine(matched ? isp::okWord : isp::resendWord);
@@ -618,40 +579,27 @@ void BootLoader::checksumLine(std::string_view text) {
 void BootLoader::readAcknowledgement(std::string_view text) {
     std::string echoed = lines.takeHeldEcho();
     const std::size_t echoLength = echoed.size();
-    ReadTransfer& r = readTransfer;
-    if (text == isp::okWord) {
-        r.committed += r.groupBytes;
-        if (r.committed >= r.count) {
-            mode = Mode::commands;
-            send(std::move(echoed), echoLength);
-            return;
-        }
-    } else if (text == isp::resendWord) {
-        ++resends;
-    } else {
-        // Neither answer: the boot loader keeps waiting for one.
+    switch (readTransfer.answer(text)) {
+    case ReadTransfer::Answer::finished:
+        mode = Mode::commands;
         send(std::move(echoed), echoLength);
-        return;
+        break;
+    case ReadTransfer::Answer::unknown:
+        send(std::move(echoed), echoLength);
+        break;
+    case ReadTransfer::Answer::again:
+        ++resends;
+        send(echoed + readGroup(), echoLength);
+        break;
+    case ReadTransfer::Answer::next:
+        send(echoed + readGroup(), echoLength);
+        break;
     }
-    send(echoed + readGroup(), echoLength);
 }
 
 std::string BootLoader::readGroup() {
-    ReadTransfer& r = readTransfer;
-    std::string text;
-    std::uint64_t sum = 0;
-    r.groupBytes = 0;
-    for (std::size_t lineIndex = 0;
-         lineIndex < isp::linesPerChecksum && r.committed + r.groupBytes < r.count; ++lineIndex) {
-        const std::uint32_t offset = r.committed + r.groupBytes;
-        const auto length =
-            static_cast<std::uint32_t>(std::min<std::size_t>(isp::bytesPerLine, r.count - offset));
-        const std::vector<std::uint8_t> bytes = memory.read(r.address + offset, length);
-        sum = std::accumulate(bytes.begin(), bytes.end(), sum);
-        text += UuCodec::encodeLine(bytes) + std::string(isp::lineEnd);
-        r.groupBytes += length;
-    }
-    return text + sumLine(sum);
+    ReadTransfer::Group group = readTransfer.group(memory);
+    return std::move(group.lines) + sumLine(group.sum);
 }
 
 std::string BootLoader::sumLine(std::uint64_t sum) {

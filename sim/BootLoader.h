@@ -6,7 +6,9 @@
 #include "sim/FlashMemory.h"
 #include "sim/IspStatus.h"
 #include "sim/LineAssembler.h"
+#include "sim/ReadTransfer.h"
 #include "sim/TargetMemory.h"
+#include "sim/WriteTransfer.h"
 
 #include <array>
 #include <chrono>
@@ -97,24 +99,6 @@ private:
         receivingData,
         awaitingReadAck,
         userCode,
-    };
-
-    struct WriteTransfer {
-        std::uint32_t address = 0;
-        std::uint32_t count = 0;
-        std::uint32_t committed = 0;
-        std::uint32_t groupBytes = 0;
-        std::uint32_t groupLines = 0;
-        std::uint64_t groupSum = 0;
-        bool groupBad = false;
-        bool expectChecksum = false;
-    };
-
-    struct ReadTransfer {
-        std::uint32_t address = 0;
-        std::uint32_t count = 0;
-        std::uint32_t committed = 0;
-        std::uint32_t groupBytes = 0;
     };
 
     // LineAssembler::Listener
