@@ -182,10 +182,14 @@ std::uint32_t BootLoader::dataLineLoss() {
     if (!fault || fault->action != FaultAction::drop) {
         return 0;
     }
-    if (log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
-    }
+    logFault(*fault);
     return fault->dropBytes;
+}
+
+void BootLoader::logFault(const FaultRule& fault) {
+    if (log != nullptr) {
+        log->event("fault " + describeFaultRule(fault));
+    }
 }
 
 void BootLoader::echo(std::string_view bytes) {
@@ -275,8 +279,8 @@ std::optional<FaultRule> BootLoader::exchange(std::optional<FaultStep> step, Exe
     if (step) {
         fault = faults.occurrence(*step);
     }
-    if (fault && log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
+    if (fault) {
+        logFault(*fault);
     }
     std::string echoed = lines.takeHeldEcho();
     if (fault && fault->action == FaultAction::hangup) {
@@ -608,9 +612,7 @@ std::string BootLoader::sumLine(std::uint64_t sum) {
     if (!fault) {
         return text;
     }
-    if (log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
-    }
+    logFault(*fault);
     switch (fault->action) {
     case FaultAction::hangup:
         hungUp = true;

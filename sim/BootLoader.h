@@ -109,6 +109,7 @@ private:
     bool listening() const override { return !hungUp && mode != Mode::userCode; }
 
     bool faultMayApply() const;
+    void logFault(const FaultRule& fault);
     // A data line's first byte has come: a fault may lose some of the bytes that follow.
     std::uint32_t dataLineLoss();
     void dispatchCommand(std::string_view line);

@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <span>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
 
@@ -49,7 +51,7 @@ std::chrono::nanoseconds byteTimeOf(std::uint32_t baud, std::uint32_t bitsPerByt
     if (baud == 0) {
         return std::chrono::nanoseconds{0};
     }
-    return std::chrono::nanoseconds{std::uint64_t{bitsPerByte} * 1'000'000'000u / baud};
+    return std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
 }
 
 // The pty's master as the host's end of the line.
@@ -314,8 +316,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
         timeout = std::clamp<std::chrono::nanoseconds>(*wake - now, std::chrono::nanoseconds{0},
                                                        idlePoll);
     }
-    const timespec pollTimeout{static_cast<time_t>(timeout.count() / 1'000'000'000),
-                               static_cast<long>(timeout.count() % 1'000'000'000)};
+    const auto wholeSeconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    const timespec pollTimeout{static_cast<time_t>(wholeSeconds.count()),
+                               static_cast<long>((timeout - wholeSeconds).count())};
     std::array<pollfd, 2> fds{};
     fds[0] = {wakeRead, POLLIN, 0};
     fds[1] = {pty ? pty->master() : -1, masterEvents, 0};
