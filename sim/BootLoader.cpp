@@ -4,10 +4,8 @@
 #include "sim/DecimalNumber.h"
 #include "sim/IspStatus.h"
 #include "sim/TrafficLog.h"
-#include "sim/UuCodec.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace sparwick::sim {
 
@@ -23,23 +21,6 @@ std::string numberLine(std::uint64_t value) {
 
 std::string textLine(std::string_view text) {
     return std::string(text) + std::string(isp::lineEnd);
-}
-
-// All arguments as decimal numbers, when there are exactly count of them.
-std::optional<std::vector<std::uint32_t>> decimals(const std::vector<std::string_view>& args,
-                                                   std::size_t count) {
-    if (args.size() != count) {
-        return std::nullopt;
-    }
-    std::vector<std::uint32_t> values;
-    for (const std::string_view arg : args) {
-        const auto value = parseDecimal(arg);
-        if (!value) {
-            return std::nullopt;
-        }
-        values.push_back(*value);
-    }
-    return values;
 }
 
 std::vector<std::string_view> split(std::string_view text) {
@@ -62,33 +43,6 @@ bool contains(const Range& range, std::uint32_t value) {
     return std::find(range.begin(), range.end(), value) != range.end();
 }
 
-std::optional<FaultStep> faultStepOf(char letter) {
-    switch (letter) {
-    case isp::echoCommand:
-        return FaultStep::echo;
-    case isp::unlockCommand:
-        return FaultStep::unlock;
-    case isp::partIdCommand:
-        return FaultStep::partId;
-    case isp::prepareCommand:
-        return FaultStep::prepare;
-    case isp::eraseCommand:
-        return FaultStep::erase;
-    case isp::blankCheckCommand:
-        return FaultStep::blankCheck;
-    case isp::writeCommand:
-        return FaultStep::write;
-    case isp::copyCommand:
-        return FaultStep::copy;
-    case isp::readCommand:
-        return FaultStep::read;
-    case isp::goCommand:
-        return FaultStep::go;
-    default:
-        return std::nullopt;
-    }
-}
-
 // What a fault does to a reply that is about to leave: echo is the held echo of the line
 // that the reply answers.
 std::string applyFault(const FaultRule& rule, std::string echo, std::string reply) {
@@ -104,9 +58,9 @@ std::string applyFault(const FaultRule& rule, std::string echo, std::string repl
         return all;
     case FaultAction::garble:
         if (!reply.empty()) {
-            reply.front() = static_cast<char>(reply.front() ^ 0x01);
+            reply.front() = static_cast<char>(reply.front() ^ isp::garbledBit);
         } else if (!echo.empty()) {
-            echo.back() = static_cast<char>(echo.back() ^ 0x01);
+            echo.back() = static_cast<char>(echo.back() ^ isp::garbledBit);
         }
         return echo + reply;
     case FaultAction::extra:
@@ -118,7 +72,51 @@ std::string applyFault(const FaultRule& rule, std::string echo, std::string repl
     }
 }
 
+// The arguments in the command's form, or nothing.
+std::optional<BootLoader::Arguments> parseArguments(const BootLoader::Command& command,
+                                                    const std::vector<std::string_view>& tokens) {
+    if (tokens.size() != 1 + command.numbers + (command.modeLetter ? 1 : 0)) {
+        return std::nullopt;
+    }
+    BootLoader::Arguments args;
+    for (std::size_t i = 0; i < command.numbers; ++i) {
+        const auto value = parseDecimal(tokens[1 + i]);
+        if (!value) {
+            return std::nullopt;
+        }
+        args.numbers[i] = *value;
+    }
+    if (command.modeLetter) {
+        const std::string_view mode = tokens.back();
+        if (mode.size() != 1 || (mode[0] != isp::armMode && mode[0] != isp::thumbMode)) {
+            return std::nullopt;
+        }
+        args.mode = mode[0];
+    }
+    return args;
+}
+
 } // namespace
+
+std::span<const BootLoader::Command> BootLoader::commandTable() {
+    using B = BootLoader;
+    static constexpr std::array<Command, 13> table = {{
+        {isp::unlockCommand, FaultStep::unlock, 1, false, false, &B::unlock},
+        {isp::baudCommand, std::nullopt, 2, false, false, &B::setBaudRate},
+        {isp::echoCommand, FaultStep::echo, 1, false, false, &B::setEcho},
+        {isp::writeCommand, FaultStep::write, 2, false, false, &B::writeToRam},
+        {isp::readCommand, FaultStep::read, 2, false, false, &B::readMemory},
+        {isp::prepareCommand, FaultStep::prepare, 2, false, false, &B::prepare},
+        {isp::copyCommand, FaultStep::copy, 3, false, true, &B::copyToFlash},
+        {isp::goCommand, FaultStep::go, 1, true, true, &B::go},
+        {isp::eraseCommand, FaultStep::erase, 2, false, true, &B::erase},
+        {isp::blankCheckCommand, FaultStep::blankCheck, 2, false, false, &B::blankCheck},
+        {isp::partIdCommand, FaultStep::partId, 0, false, false, &B::partId},
+        {isp::bootVersionCommand, std::nullopt, 0, false, false, &B::bootVersion},
+        {isp::compareCommand, std::nullopt, 3, false, false, &B::compare},
+    }};
+    return table;
+}
 
 BootLoader::BootLoader(const PartDescription& partDescription,
                        std::span<const std::uint8_t> flashContents, FaultInjector& faultInjector,
@@ -134,34 +132,21 @@ BootLoader::BootLoader(const PartDescription& partDescription,
 
 void BootLoader::powerOn() {
     mode = Mode::awaitingSync;
-    echo = true;
+    echoEnabled = true;
     isUnlocked = false;
     hungUp = false;
     baudSetting.reset();
-    stopBitSetting = 1;
+    stopBitSetting = isp::powerOnStopBits;
     goReport.reset();
     writeTransfer = {};
     readTransfer = {};
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    holdEcho = false;
-    heldEcho.clear();
-    lineEndDeadline.reset();
+    lines.clear();
     flashMemory.protectAll();
     memory.powerOn();
 }
 
-std::uint32_t BootLoader::commandCount(char letter) const {
-    if (letter < 'A' || letter > 'Z') {
-        return 0;
-    }
-    return commands[static_cast<std::size_t>(letter - 'A')];
-}
-
 void BootLoader::receive(char byte, Clock::time_point now) {
-    if (hungUp || mode == Mode::userCode) {
+    if (!listening()) {
         return;
     }
     if (mode == Mode::awaitingSync) {
@@ -174,117 +159,63 @@ void BootLoader::receive(char byte, Clock::time_point now) {
         }
         return;
     }
-    if (lineEndDeadline) {
-        // A CR ended the line; an LF right after it belongs to the same line end.
-        lineEndDeadline.reset();
-        if (byte == '\n') {
-            echoByte(byte);
-            completeLine();
-            return;
-        }
-        completeLine();
-        if (hungUp || mode == Mode::userCode) {
-            return;
-        }
-    }
-    if (byte == isp::escape) {
-        abandon();
-        return;
-    }
-    const bool lineEnd = byte == '\r' || byte == '\n';
-    if (!lineStarted) {
-        lineStarted = true;
-        holdEcho = echo && faultMayApply();
-        if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectChecksum) {
-            beginDataLine();
-        }
-    } else if (lineDrop > 0 && !lineEnd) {
-        // Lost on the way: the boot loader never sees the byte, so it neither echoes nor
-        // keeps it.
-        --lineDrop;
-        return;
-    }
-    echoByte(byte);
-    if (byte == '\r') {
-        const auto wait = std::max<std::chrono::nanoseconds>(isp::lineFeedWait, 2 * byteTime);
-        lineEndDeadline = now + std::chrono::duration_cast<Clock::duration>(wait);
-        return;
-    }
-    if (byte == '\n') {
-        completeLine();
-        return;
-    }
-    if (line.size() < isp::maxLineLength) {
-        line += byte;
-    } else {
-        lineOverflow = true;
-    }
-}
-
-void BootLoader::beginDataLine() {
-    const auto fault = faults.occurrence(FaultStep::dataLine);
-    if (!fault || fault->action != FaultAction::drop) {
-        return;
-    }
-    lineDrop = fault->dropBytes;
-    if (log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
-    }
+    lines.receive(byte, now);
 }
 
 void BootLoader::tick(Clock::time_point now) {
-    if (lineEndDeadline && now >= *lineEndDeadline) {
-        lineEndDeadline.reset();
-        completeLine();
+    lines.tick(now);
+}
+
+LineAssembler::LineStart BootLoader::lineStarts(bool lineEnd) {
+    LineAssembler::LineStart start;
+    if (echoEnabled) {
+        start.echo = faultMayApply() ? LineAssembler::Echo::held : LineAssembler::Echo::immediate;
+    }
+    if (!lineEnd && mode == Mode::receivingData && !writeTransfer.expectsChecksum()) {
+        start.lostBytes = dataLineLoss();
+    }
+    return start;
+}
+
+std::uint32_t BootLoader::dataLineLoss() {
+    const auto fault = faults.occurrence(FaultStep::dataLine);
+    if (!fault || fault->action != FaultAction::drop) {
+        return 0;
+    }
+    logFault(*fault);
+    return fault->dropBytes;
+}
+
+void BootLoader::logFault(const FaultRule& fault) {
+    if (log != nullptr) {
+        log->event("fault " + describeFaultRule(fault));
     }
 }
 
-std::optional<BootLoader::Clock::time_point> BootLoader::deadline() const {
-    return lineEndDeadline;
-}
-
-void BootLoader::echoByte(char byte) {
-    if (!echo) {
-        return;
-    }
-    if (holdEcho) {
-        heldEcho += byte;
-    } else {
-        port.transmit(std::string_view(&byte, 1));
-    }
-}
-
-void BootLoader::flushHeldEcho() {
-    if (!heldEcho.empty()) {
-        port.transmit(heldEcho);
-        heldEcho.clear();
-    }
+void BootLoader::echo(std::string_view bytes) {
+    port.transmit(bytes);
 }
 
 bool BootLoader::faultMayApply() const {
     switch (mode) {
     case Mode::awaitingSyncWord:
-        return faults.pending({FaultStep::syncWord});
+        return faults.pending(FaultStep::syncWord);
     case Mode::awaitingCrystal:
-        return faults.pending({FaultStep::crystal});
+        return faults.pending(FaultStep::crystal);
     case Mode::commands:
-        return faults.pending({FaultStep::echo, FaultStep::unlock, FaultStep::partId,
-                               FaultStep::prepare, FaultStep::erase, FaultStep::blankCheck,
-                               FaultStep::write, FaultStep::copy, FaultStep::go, FaultStep::read});
+        return faults.pendingAny([](FaultStep step) {
+            const auto table = commandTable();
+            return std::any_of(table.begin(), table.end(),
+                               [&](const Command& command) { return command.faultStep == step; });
+        });
     case Mode::receivingData:
-        return faults.pending({FaultStep::dataChecksum});
+        return faults.pending(FaultStep::dataChecksum);
     default:
         return false;
     }
 }
 
-void BootLoader::abandon() {
-    flushHeldEcho();
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    holdEcho = false;
+void BootLoader::escape() {
     if (mode == Mode::receivingData || mode == Mode::awaitingReadAck) {
         mode = Mode::commands;
         if (log != nullptr) {
@@ -293,18 +224,7 @@ void BootLoader::abandon() {
     }
 }
 
-void BootLoader::completeLine() {
-    const std::string text = std::move(line);
-    const bool overflow = lineOverflow;
-    line.clear();
-    lineStarted = false;
-    lineOverflow = false;
-    lineDrop = 0;
-    if (text.empty()) {
-        flushHeldEcho();
-        holdEcho = false;
-        return;
-    }
+void BootLoader::lineComplete(const std::string& text, bool overflow) {
     if (log != nullptr) {
         log->received(text);
     }
@@ -332,13 +252,14 @@ void BootLoader::completeLine() {
         break;
     case Mode::commands:
         if (overflow) {
-            send(heldEcho + statusLine(IspStatus::paramError), heldEcho.size());
+            const std::string echoed = lines.takeHeldEcho();
+            send(echoed + statusLine(IspStatus::paramError), echoed.size());
         } else {
             dispatchCommand(text);
         }
         break;
     case Mode::receivingData:
-        if (writeTransfer.expectChecksum) {
+        if (writeTransfer.expectsChecksum()) {
             checksumLine(text);
         } else {
             dataLine(text);
@@ -350,8 +271,6 @@ void BootLoader::completeLine() {
     default:
         break;
     }
-    heldEcho.clear();
-    holdEcho = false;
 }
 
 template <typename Execute>
@@ -360,17 +279,15 @@ std::optional<FaultRule> BootLoader::exchange(std::optional<FaultStep> step, Exe
     if (step) {
         fault = faults.occurrence(*step);
     }
-    if (fault && log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
+    if (fault) {
+        logFault(*fault);
     }
+    std::string echoed = lines.takeHeldEcho();
     if (fault && fault->action == FaultAction::hangup) {
-        heldEcho.clear();
         hungUp = true;
         port.hangUp();
         return fault;
     }
-    std::string echoed = std::move(heldEcho);
-    heldEcho.clear();
     if (fault && fault->action == FaultAction::status) {
         const std::string reply = numberLine(fault->status);
         send(echoed + reply, echoed.size());
@@ -397,64 +314,44 @@ void BootLoader::send(std::string bytes, std::size_t echoLength) {
 void BootLoader::dispatchCommand(std::string_view text) {
     const std::vector<std::string_view> tokens = split(text);
     if (tokens.empty()) {
-        flushHeldEcho();
+        lines.flushHeldEcho();
         return;
     }
     const char letter = tokens[0].size() == 1 ? tokens[0][0] : '\0';
     if (letter >= 'A' && letter <= 'Z') {
         ++commands[static_cast<std::size_t>(letter - 'A')];
     }
-    const Arguments args(tokens.begin() + 1, tokens.end());
-    const std::optional<FaultStep> step = faultStepOf(letter);
-    exchange(step, [&](const std::optional<FaultRule>& fault) {
+    const auto table = commandTable();
+    const auto command = std::find_if(table.begin(), table.end(),
+                                      [&](const Command& entry) { return entry.letter == letter; });
+    const bool known = command != table.end();
+    exchange(known ? command->faultStep : std::nullopt, [&](const std::optional<FaultRule>& fault) {
         // Every command runs the boot loader over its own variables and stack.
         memory.runBootLoader(false);
+        if (!known) {
+            return statusLine(IspStatus::invalidCommand);
+        }
         corruptCopy = fault && fault->action == FaultAction::corrupt;
-        std::string reply = runCommand(letter, args);
+        std::string reply = runCommand(*command, tokens);
         corruptCopy = false;
         return reply;
     });
 }
 
-std::string BootLoader::runCommand(char letter, const Arguments& args) {
-    switch (letter) {
-    case isp::unlockCommand:
-        return unlock(args);
-    case isp::baudCommand:
-        return setBaudRate(args);
-    case isp::echoCommand:
-        return setEcho(args);
-    case isp::writeCommand:
-        return writeToRam(args);
-    case isp::readCommand:
-        return readMemory(args);
-    case isp::prepareCommand:
-        return prepare(args);
-    case isp::copyCommand:
-        return copyToFlash(args);
-    case isp::goCommand:
-        return go(args);
-    case isp::eraseCommand:
-        return erase(args);
-    case isp::blankCheckCommand:
-        return blankCheck(args);
-    case isp::partIdCommand:
-        return partId(args);
-    case isp::bootVersionCommand:
-        return bootVersion(args);
-    case isp::compareCommand:
-        return compare(args);
-    default:
-        return statusLine(IspStatus::invalidCommand);
+std::string BootLoader::runCommand(const Command& command,
+                                   const std::vector<std::string_view>& tokens) {
+    const std::optional<Arguments> args = parseArguments(command, tokens);
+    if (!args) {
+        return statusLine(IspStatus::paramError);
     }
+    if (command.needsUnlock && !isUnlocked) {
+        return statusLine(IspStatus::cmdLocked);
+    }
+    return (this->*command.handler)(*args);
 }
 
 std::string BootLoader::unlock(const Arguments& args) {
-    const auto values = decimals(args, 1);
-    if (!values) {
-        return statusLine(IspStatus::paramError);
-    }
-    if ((*values)[0] != isp::unlockCode) {
+    if (args.numbers[0] != isp::unlockCode) {
         return statusLine(IspStatus::invalidCode);
     }
     isUnlocked = true;
@@ -462,122 +359,91 @@ std::string BootLoader::unlock(const Arguments& args) {
 }
 
 std::string BootLoader::setBaudRate(const Arguments& args) {
-    const auto values = decimals(args, 2);
-    if (!values) {
-        return statusLine(IspStatus::paramError);
-    }
-    if (!contains(isp::baudRates, (*values)[0])) {
+    if (!contains(isp::baudRates, args.numbers[0])) {
         return statusLine(IspStatus::invalidBaudRate);
     }
-    if (!contains(isp::stopBits, (*values)[1])) {
+    if (!contains(isp::stopBits, args.numbers[1])) {
         return statusLine(IspStatus::invalidStopBit);
     }
     // The new rate applies once the reply has gone out at the old one.
-    baudSetting = (*values)[0];
-    stopBitSetting = (*values)[1];
+    baudSetting = args.numbers[0];
+    stopBitSetting = args.numbers[1];
     return statusLine(IspStatus::cmdSuccess);
 }
 
 std::string BootLoader::setEcho(const Arguments& args) {
-    const auto values = decimals(args, 1);
-    if (!values || (*values)[0] > 1) {
+    if (args.numbers[0] > 1) {
         return statusLine(IspStatus::paramError);
     }
-    echo = (*values)[0] == 1;
+    echoEnabled = args.numbers[0] == 1;
     return statusLine(IspStatus::cmdSuccess);
 }
 
-std::optional<std::pair<std::uint32_t, std::uint32_t>>
-BootLoader::transferRange(const Arguments& args, bool ramOnly, std::string& failure) const {
-    const auto values = decimals(args, 2);
-    if (!values) {
-        failure = statusLine(IspStatus::paramError);
-        return std::nullopt;
-    }
-    const std::uint32_t address = (*values)[0];
-    const std::uint32_t count = (*values)[1];
+std::optional<IspStatus> BootLoader::transferRangeError(std::uint32_t address, std::uint32_t count,
+                                                        bool ramOnly) const {
     if (address % isp::wordSize != 0) {
-        failure = statusLine(IspStatus::addrError);
-    } else if (count % isp::wordSize != 0) {
-        failure = statusLine(IspStatus::countError);
-    } else if (ramOnly ? !memory.isRam(address, count) : !memory.isMapped(address, count)) {
-        failure = statusLine(IspStatus::addrNotMapped);
-    } else {
-        return std::pair{address, count};
+        return IspStatus::addrError;
+    }
+    if (count % isp::wordSize != 0) {
+        return IspStatus::countError;
+    }
+    if (ramOnly ? !memory.isRam(address, count) : !memory.isMapped(address, count)) {
+        return IspStatus::addrNotMapped;
     }
     return std::nullopt;
 }
 
 std::string BootLoader::writeToRam(const Arguments& args) {
-    std::string failure;
-    const auto range = transferRange(args, true, failure);
-    if (!range) {
-        return failure;
+    const std::uint32_t address = args.numbers[0];
+    const std::uint32_t count = args.numbers[1];
+    if (const auto refused = transferRangeError(address, count, true)) {
+        return statusLine(*refused);
     }
-    if (range->second > 0) {
-        writeTransfer = {};
-        writeTransfer.address = range->first;
-        writeTransfer.count = range->second;
+    if (count > 0) {
+        writeTransfer = WriteTransfer(address, count);
         mode = Mode::receivingData;
     }
     return statusLine(IspStatus::cmdSuccess);
 }
 
 std::string BootLoader::readMemory(const Arguments& args) {
-    std::string failure;
-    const auto range = transferRange(args, false, failure);
-    if (!range) {
-        return failure;
+    const std::uint32_t address = args.numbers[0];
+    const std::uint32_t count = args.numbers[1];
+    if (const auto refused = transferRangeError(address, count, false)) {
+        return statusLine(*refused);
     }
     std::string reply = statusLine(IspStatus::cmdSuccess);
-    if (range->second > 0) {
-        readTransfer = {};
-        readTransfer.address = range->first;
-        readTransfer.count = range->second;
+    if (count > 0) {
+        readTransfer = ReadTransfer(address, count);
         mode = Mode::awaitingReadAck;
         reply += readGroup();
     }
     return reply;
 }
 
-std::optional<std::pair<std::uint32_t, std::uint32_t>>
-BootLoader::sectorRange(const Arguments& args, std::string& failure) const {
-    const auto values = decimals(args, 2);
-    if (!values) {
-        failure = statusLine(IspStatus::paramError);
-        return std::nullopt;
-    }
-    const std::uint32_t first = (*values)[0];
-    const std::uint32_t last = (*values)[1];
+std::optional<IspStatus> BootLoader::sectorRangeError(std::uint32_t first,
+                                                      std::uint32_t last) const {
     // The boot block lies past the last user sector and is never a valid sector here.
     if (first > last || last >= part.sectorCount()) {
-        failure = statusLine(IspStatus::invalidSector);
-        return std::nullopt;
+        return IspStatus::invalidSector;
     }
-    return std::pair{first, last};
+    return std::nullopt;
 }
 
 std::string BootLoader::prepare(const Arguments& args) {
-    std::string failure;
-    const auto range = sectorRange(args, failure);
-    if (!range) {
-        return failure;
+    const std::uint32_t first = args.numbers[0];
+    const std::uint32_t last = args.numbers[1];
+    if (const auto refused = sectorRangeError(first, last)) {
+        return statusLine(*refused);
     }
-    flashMemory.prepare(range->first, range->second);
+    flashMemory.prepare(first, last);
     return statusLine(IspStatus::cmdSuccess);
 }
 
 std::string BootLoader::copyToFlash(const Arguments& args) {
-    const auto values = decimals(args, 3);
-    if (!values) {
-        return statusLine(IspStatus::paramError);
-    }
-    if (!isUnlocked) {
-        return statusLine(IspStatus::cmdLocked);
-    }
-    const std::uint32_t flashAddress = (*values)[0];
-    const std::uint32_t ramAddress = (*values)[1];
-    const std::uint32_t count = (*values)[2];
+    const std::uint32_t flashAddress = args.numbers[0];
+    const std::uint32_t ramAddress = args.numbers[1];
+    const std::uint32_t count = args.numbers[2];
     if (ramAddress % isp::wordSize != 0) {
         return statusLine(IspStatus::srcAddrError);
     }
@@ -613,27 +479,17 @@ std::string BootLoader::copyToFlash(const Arguments& args) {
 }
 
 std::string BootLoader::go(const Arguments& args) {
-    if (args.size() != 2 || args[1].size() != 1 ||
-        (args[1][0] != isp::armMode && args[1][0] != isp::thumbMode)) {
-        return statusLine(IspStatus::paramError);
-    }
-    const auto address = parseDecimal(args[0]);
-    if (!address) {
-        return statusLine(IspStatus::paramError);
-    }
-    if (!isUnlocked) {
-        return statusLine(IspStatus::cmdLocked);
-    }
-    if (*address % isp::wordSize != 0) {
+    const std::uint32_t address = args.numbers[0];
+    if (address % isp::wordSize != 0) {
         return statusLine(IspStatus::addrError);
     }
-    if (!memory.isMapped(*address, isp::wordSize)) {
+    if (!memory.isMapped(address, isp::wordSize)) {
         return statusLine(IspStatus::addrNotMapped);
     }
-    goReport = GoReport{*address, args[1][0] == isp::thumbMode, flashMemory.holdsValidUserCode()};
+    goReport = GoReport{address, args.mode == isp::thumbMode, flashMemory.holdsValidUserCode()};
     mode = Mode::userCode;
     if (log != nullptr) {
-        log->event(std::string("go to ") + std::to_string(*address) +
+        log->event(std::string("go to ") + std::to_string(address) +
                    (goReport->thumbMode ? " in Thumb mode" : " in ARM mode") + ": " +
                    (goReport->validUserCode ? "valid user code"
                                             : "no valid user code (vectors do not sum to 0)"));
@@ -642,34 +498,27 @@ std::string BootLoader::go(const Arguments& args) {
 }
 
 std::string BootLoader::erase(const Arguments& args) {
-    const auto values = decimals(args, 2);
-    if (!values) {
-        return statusLine(IspStatus::paramError);
+    const std::uint32_t first = args.numbers[0];
+    const std::uint32_t last = args.numbers[1];
+    if (const auto refused = sectorRangeError(first, last)) {
+        return statusLine(*refused);
     }
-    if (!isUnlocked) {
-        return statusLine(IspStatus::cmdLocked);
-    }
-    std::string failure;
-    const auto range = sectorRange(args, failure);
-    if (!range) {
-        return failure;
-    }
-    if (!flashMemory.isPrepared(range->first, range->second)) {
+    if (!flashMemory.isPrepared(first, last)) {
         return statusLine(IspStatus::sectorNotPreparedForWriteOperation);
     }
     memory.runBootLoader(true);
-    flashMemory.erase(range->first, range->second);
+    flashMemory.erase(first, last);
     port.busy(isp::eraseTime);
     return statusLine(IspStatus::cmdSuccess);
 }
 
 std::string BootLoader::blankCheck(const Arguments& args) {
-    std::string failure;
-    const auto range = sectorRange(args, failure);
-    if (!range) {
-        return failure;
+    const std::uint32_t first = args.numbers[0];
+    const std::uint32_t last = args.numbers[1];
+    if (const auto refused = sectorRangeError(first, last)) {
+        return statusLine(*refused);
     }
-    const auto offset = flashMemory.firstNonBlankWord(range->first, range->second);
+    const auto offset = flashMemory.firstNonBlankWord(first, last);
     if (!offset) {
         return statusLine(IspStatus::cmdSuccess);
     }
@@ -677,29 +526,19 @@ std::string BootLoader::blankCheck(const Arguments& args) {
            numberLine(flashMemory.word(*offset));
 }
 
-std::string BootLoader::partId(const Arguments& args) {
-    if (!args.empty()) {
-        return statusLine(IspStatus::paramError);
-    }
+std::string BootLoader::partId(const Arguments&) {
     return statusLine(IspStatus::cmdSuccess) + numberLine(part.partId());
 }
 
-std::string BootLoader::bootVersion(const Arguments& args) {
-    if (!args.empty()) {
-        return statusLine(IspStatus::paramError);
-    }
+std::string BootLoader::bootVersion(const Arguments&) {
     return statusLine(IspStatus::cmdSuccess) + numberLine(isp::bootCodeMinor) +
            numberLine(isp::bootCodeMajor);
 }
 
 std::string BootLoader::compare(const Arguments& args) {
-    const auto values = decimals(args, 3);
-    if (!values) {
-        return statusLine(IspStatus::paramError);
-    }
-    const std::uint32_t first = (*values)[0];
-    const std::uint32_t second = (*values)[1];
-    const std::uint32_t count = (*values)[2];
+    const std::uint32_t first = args.numbers[0];
+    const std::uint32_t second = args.numbers[1];
+    const std::uint32_t count = args.numbers[2];
     if (first % isp::wordSize != 0 || second % isp::wordSize != 0) {
         return statusLine(IspStatus::addrError);
     }
@@ -720,50 +559,17 @@ std::string BootLoader::compare(const Arguments& args) {
 }
 
 void BootLoader::dataLine(std::string_view text) {
-    flushHeldEcho();
-    WriteTransfer& w = writeTransfer;
-    const UuCodec::DecodedLine decoded = UuCodec::decodeLine(text);
-    if (!decoded.wellFormed) {
-        // The line still counts: the host sends its checksum after the same number of
-        // lines, and that checksum then cannot match.
-        w.groupBad = true;
-    } else {
-        const std::uint32_t offset = w.committed + w.groupBytes;
-        if (offset < w.count) {
-            // Bytes past the announced count are summed but not stored.
-            const std::size_t stored =
-                std::min<std::size_t>(decoded.bytes.size(), w.count - offset);
-            memory.writeRam(w.address + offset,
-                            std::span<const std::uint8_t>(decoded.bytes).first(stored));
-        }
-        w.groupSum = std::accumulate(decoded.bytes.begin(), decoded.bytes.end(), w.groupSum);
-    }
-    w.groupBytes += static_cast<std::uint32_t>(decoded.declared);
-    ++w.groupLines;
-    if (w.groupLines >= isp::linesPerChecksum || w.committed + w.groupBytes >= w.count) {
-        w.expectChecksum = true;
-    }
+    lines.flushHeldEcho();
+    writeTransfer.dataLine(text, memory);
 }
 
 void BootLoader::checksumLine(std::string_view text) {
-    WriteTransfer& w = writeTransfer;
     const auto fault = exchange(FaultStep::dataChecksum, [&](const std::optional<FaultRule>& f) {
-        const auto sum = parseDecimal(text);
-        const bool forcedResend = f && f->action == FaultAction::resend;
-        const bool matched = sum && !w.groupBad && *sum == w.groupSum && !forcedResend;
-        if (matched) {
-            w.committed += w.groupBytes;
-        } else {
+        const bool matched =
+            writeTransfer.checksumLine(text, f && f->action == FaultAction::resend);
+        if (!matched) {
             ++resends;
-        }
-        // Either way the next lines start a new group: the following one, or the same
-        // one again.
-        w.groupBytes = 0;
-        w.groupLines = 0;
-        w.groupSum = 0;
-        w.groupBad = false;
-        w.expectChecksum = false;
-        if (matched && w.committed >= w.count) {
+        } else if (writeTransfer.complete()) {
             mode = Mode::commands;
         }
         return textLine(matched ? isp::okWord : isp::resendWord);
@@ -775,43 +581,29 @@ void BootLoader::checksumLine(std::string_view text) {
 }
 
 void BootLoader::readAcknowledgement(std::string_view text) {
-    std::string echoed = std::move(heldEcho);
-    heldEcho.clear();
+    std::string echoed = lines.takeHeldEcho();
     const std::size_t echoLength = echoed.size();
-    ReadTransfer& r = readTransfer;
-    if (text == isp::okWord) {
-        r.committed += r.groupBytes;
-        if (r.committed >= r.count) {
-            mode = Mode::commands;
-            send(std::move(echoed), echoLength);
-            return;
-        }
-    } else if (text == isp::resendWord) {
-        ++resends;
-    } else {
-        // Neither answer: the boot loader keeps waiting for one.
+    switch (readTransfer.answer(text)) {
+    case ReadTransfer::Answer::finished:
+        mode = Mode::commands;
         send(std::move(echoed), echoLength);
-        return;
+        break;
+    case ReadTransfer::Answer::unknown:
+        send(std::move(echoed), echoLength);
+        break;
+    case ReadTransfer::Answer::again:
+        ++resends;
+        send(echoed + readGroup(), echoLength);
+        break;
+    case ReadTransfer::Answer::next:
+        send(echoed + readGroup(), echoLength);
+        break;
     }
-    send(echoed + readGroup(), echoLength);
 }
 
 std::string BootLoader::readGroup() {
-    ReadTransfer& r = readTransfer;
-    std::string text;
-    std::uint64_t sum = 0;
-    r.groupBytes = 0;
-    for (std::size_t lineIndex = 0;
-         lineIndex < isp::linesPerChecksum && r.committed + r.groupBytes < r.count; ++lineIndex) {
-        const std::uint32_t offset = r.committed + r.groupBytes;
-        const auto length =
-            static_cast<std::uint32_t>(std::min<std::size_t>(isp::bytesPerLine, r.count - offset));
-        const std::vector<std::uint8_t> bytes = memory.read(r.address + offset, length);
-        sum = std::accumulate(bytes.begin(), bytes.end(), sum);
-        text += UuCodec::encodeLine(bytes) + std::string(isp::lineEnd);
-        r.groupBytes += length;
-    }
-    return text + sumLine(sum);
+    ReadTransfer::Group group = readTransfer.group(memory);
+    return std::move(group.lines) + sumLine(group.sum);
 }
 
 std::string BootLoader::sumLine(std::uint64_t sum) {
@@ -820,9 +612,7 @@ std::string BootLoader::sumLine(std::uint64_t sum) {
     if (!fault) {
         return text;
     }
-    if (log != nullptr) {
-        log->event("fault " + describeFaultRule(*fault));
-    }
+    logFault(*fault);
     switch (fault->action) {
     case FaultAction::hangup:
         hungUp = true;

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "sim/BootLoaderConstants.h"
 #include "sim/BootLoaderPort.h"
 #include "sim/FaultInjector.h"
 #include "sim/FlashMemory.h"
+#include "sim/IspStatus.h"
+#include "sim/LineAssembler.h"
+#include "sim/ReadTransfer.h"
 #include "sim/TargetMemory.h"
+#include "sim/WriteTransfer.h"
 
 #include <array>
 #include <chrono>
@@ -22,7 +27,7 @@ class TrafficLog;
 // unlock code, the command set with its argument checks and status codes, uuencoded
 // transfers with checksums, ESC, and the jump to user code. It is fed one received byte
 // at a time, in whatever chunks the line delivers them, and answers through its port.
-class BootLoader {
+class BootLoader : private LineAssembler::Listener {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -32,8 +37,35 @@ public:
         bool validUserCode = false;
     };
 
+    // A command's arguments once their form has been checked: the decimal numbers in
+    // order, and G's mode letter.
+    struct Arguments {
+        static constexpr std::size_t maxNumbers = 3;
+        std::array<std::uint32_t, maxNumbers> numbers{};
+        char mode = '\0';
+    };
+
+    // One command of the set, with all that goes by its letter.
+    struct Command {
+        char letter;
+        // The exchange that a fault rule names for it, if any.
+        std::optional<FaultStep> faultStep;
+        // Its arguments: this many decimal numbers, then, for G, the mode letter A or T.
+        // Any other form is answered PARAM_ERROR.
+        std::size_t numbers;
+        bool modeLetter;
+        // Refused with CMD_LOCKED, once its arguments are well formed, until U unlocks.
+        bool needsUnlock;
+        std::string (BootLoader::*handler)(const Arguments&);
+    };
+
+    // The command set, one entry a letter.
+    static std::span<const Command> commandTable();
+
     BootLoader(const PartDescription& part, std::span<const std::uint8_t> flashContents,
                FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
+    BootLoader(const BootLoader&) = delete;
+    BootLoader& operator=(const BootLoader&) = delete;
 
     // Reset: waiting for "?", echo on, locked, RAM lost, every sector protected; the
     // flash keeps its contents.
@@ -41,20 +73,21 @@ public:
     void receive(char byte, Clock::time_point now);
     // Lets time-outs run out; deadline() says when the next one does.
     void tick(Clock::time_point now);
-    std::optional<Clock::time_point> deadline() const;
+    std::optional<Clock::time_point> deadline() const { return lines.deadline(); }
     // The time one byte takes on the line, which a CR-only line end waits a little for.
-    void setByteTime(std::chrono::nanoseconds time) { byteTime = time; }
+    void setByteTime(std::chrono::nanoseconds time) { lines.setByteTime(time); }
 
     const FlashMemory& flash() const { return flashMemory; }
     // Set once G has been answered; the boot loader then no longer listens.
     const std::optional<GoReport>& userCode() const { return goReport; }
-    bool echoOn() const { return echo; }
+    bool echoOn() const { return echoEnabled; }
     bool unlocked() const { return isUnlocked; }
     bool synchronized() const { return mode != Mode::awaitingSync; }
     // The rate and stop bits set by B since power-on, if any.
     std::optional<std::uint32_t> requestedBaud() const { return baudSetting; }
     std::uint32_t requestedStopBits() const { return stopBitSetting; }
-    std::uint32_t commandCount(char letter) const;
+    // Command lines by letter, A to Z, over the boot loader's life.
+    const std::array<std::uint32_t, isp::commandLetters>& commandCounts() const { return commands; }
     std::uint32_t resendsSent() const { return resends; }
 
 private:
@@ -68,33 +101,17 @@ private:
         userCode,
     };
 
-    struct WriteTransfer {
-        std::uint32_t address = 0;
-        std::uint32_t count = 0;
-        std::uint32_t committed = 0;
-        std::uint32_t groupBytes = 0;
-        std::uint32_t groupLines = 0;
-        std::uint64_t groupSum = 0;
-        bool groupBad = false;
-        bool expectChecksum = false;
-    };
+    // LineAssembler::Listener
+    LineAssembler::LineStart lineStarts(bool lineEnd) override;
+    void echo(std::string_view bytes) override;
+    void lineComplete(const std::string& text, bool overflow) override;
+    void escape() override;
+    bool listening() const override { return !hungUp && mode != Mode::userCode; }
 
-    struct ReadTransfer {
-        std::uint32_t address = 0;
-        std::uint32_t count = 0;
-        std::uint32_t committed = 0;
-        std::uint32_t groupBytes = 0;
-    };
-
-    using Arguments = std::vector<std::string_view>;
-
-    void echoByte(char byte);
-    void flushHeldEcho();
     bool faultMayApply() const;
-    void completeLine();
+    void logFault(const FaultRule& fault);
     // A data line's first byte has come: a fault may lose some of the bytes that follow.
-    void beginDataLine();
-    void abandon();
+    std::uint32_t dataLineLoss();
     void dispatchCommand(std::string_view line);
 
     // One exchange: the fault picked for it, if any, decides what leaves the device.
@@ -104,7 +121,7 @@ private:
     std::optional<FaultRule> exchange(std::optional<FaultStep> step, Execute&& execute);
     void send(std::string bytes, std::size_t echoLength);
 
-    std::string runCommand(char letter, const Arguments& args);
+    std::string runCommand(const Command& command, const std::vector<std::string_view>& tokens);
     std::string unlock(const Arguments& args);
     std::string setBaudRate(const Arguments& args);
     std::string setEcho(const Arguments& args);
@@ -119,12 +136,11 @@ private:
     std::string bootVersion(const Arguments& args);
     std::string compare(const Arguments& args);
 
-    // The checked arguments of a sector command, or the status that refuses them.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> sectorRange(const Arguments& args,
-                                                                       std::string& failure) const;
-    // The checked address and count of W (RAM only) or R, or the status that refuses them.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>>
-    transferRange(const Arguments& args, bool ramOnly, std::string& failure) const;
+    // The status that refuses a sector command's range, if any.
+    std::optional<IspStatus> sectorRangeError(std::uint32_t first, std::uint32_t last) const;
+    // The status that refuses W's (RAM only) or R's address and count, if any.
+    std::optional<IspStatus> transferRangeError(std::uint32_t address, std::uint32_t count,
+                                                bool ramOnly) const;
 
     void dataLine(std::string_view line);
     void checksumLine(std::string_view line);
@@ -141,26 +157,18 @@ private:
     TrafficLog* log;
 
     Mode mode = Mode::awaitingSync;
-    bool echo = true;
+    bool echoEnabled = true;
     bool isUnlocked = false;
     bool hungUp = false;
     std::optional<std::uint32_t> baudSetting;
-    std::uint32_t stopBitSetting = 1;
+    std::uint32_t stopBitSetting = isp::powerOnStopBits;
     std::optional<GoReport> goReport;
     WriteTransfer writeTransfer;
     ReadTransfer readTransfer;
 
-    std::string line;
-    bool lineStarted = false;
-    bool lineOverflow = false;
-    // Bytes of the current line still to be lost by a data-line fault.
-    std::uint32_t lineDrop = 0;
-    bool holdEcho = false;
-    std::string heldEcho;
-    std::optional<Clock::time_point> lineEndDeadline;
-    std::chrono::nanoseconds byteTime{0};
+    LineAssembler lines{*this};
 
-    std::array<std::uint32_t, 26> commands{};
+    std::array<std::uint32_t, isp::commandLetters> commands{};
     std::uint32_t resends = 0;
     // The command running is a copy that a corrupt fault picked.
     bool corruptCopy = false;

@@ -49,6 +49,13 @@ inline constexpr char thumbMode = 'T';
 inline constexpr std::array<std::uint32_t, 6> baudRates = {9600,  19200,  38400,
                                                            57600, 115200, 230400};
 inline constexpr std::array<std::uint32_t, 2> stopBits = {1, 2};
+// The UART's frame: a start bit and eight data bits, no parity, then the stop bits (one
+// from power-on until B sets two).
+inline constexpr std::uint32_t startBits = 1;
+inline constexpr std::uint32_t dataBits = 8;
+inline constexpr std::uint32_t powerOnStopBits = 1;
+// The depth of the LPC2000 UART's receive and transmit FIFOs.
+inline constexpr std::size_t uartFifoSize = 16;
 inline constexpr std::array<std::uint32_t, 4> copySizes = {256, 512, 1024, 4096};
 inline constexpr std::uint32_t copyFlashAlignment = 256;
 inline constexpr std::uint32_t wordSize = 4;
@@ -90,5 +97,10 @@ inline constexpr std::chrono::milliseconds lineFeedWait{20};
 
 // The bit a corrupt fault flips in the byte in the middle of a copy's flash.
 inline constexpr std::uint8_t corruptedBit = 0x01;
+// The bit a garble fault flips in the first byte of a reply (or the last of its echo).
+inline constexpr char garbledBit = 0x01;
+
+// Command lines are counted by letter, A to Z.
+inline constexpr std::size_t commandLetters = 26;
 
 } // namespace sparwick::sim::isp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/FaultRule.h"
+#include "sim/PartDescription.h"
 
 #include <chrono>
 #include <cstdint>
@@ -11,7 +12,7 @@
 namespace sparwick::sim {
 
 struct DeviceOptions {
-    std::uint32_t partId = 196389; // or 196387
+    std::uint32_t partId = PartDescription::defaultPartId;
     // Flash contents at power-on: empty means all erased, shorter means the rest erased.
     std::vector<std::uint8_t> flash;
     // The symbolic link kept pointing at the current pty; empty: the device makes one in

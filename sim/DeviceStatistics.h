@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/BootLoaderConstants.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -9,7 +11,7 @@ namespace sparwick::sim {
 // A snapshot of what the device has seen and done since it was made.
 struct DeviceStatistics {
     // Command lines by letter, A to Z, over the device's life: power cycles keep them.
-    std::array<std::uint32_t, 26> commands{};
+    std::array<std::uint32_t, isp::commandLetters> commands{};
     std::uint32_t resendsSent = 0;
     std::uint32_t xoffsSent = 0;
     // Bytes that arrived while the receive buffer was full (the host ignored XOFF).

@@ -22,11 +22,14 @@ std::optional<FaultRule> FaultInjector::occurrence(FaultStep step) {
     return std::nullopt;
 }
 
-bool FaultInjector::pending(std::initializer_list<FaultStep> steps) const {
+bool FaultInjector::pending(FaultStep step) const {
+    return pendingAny([step](FaultStep candidate) { return candidate == step; });
+}
+
+bool FaultInjector::pendingAny(const std::function<bool(FaultStep)>& picks) const {
     return std::any_of(entries.begin(), entries.end(), [&](const Entry& entry) {
         const bool every = entry.rule.occurrence == FaultRule::everyOccurrence;
-        return (every || !entry.used) &&
-               std::find(steps.begin(), steps.end(), entry.rule.step) != steps.end() &&
+        return (every || !entry.used) && picks(entry.rule.step) &&
                (every || entry.rule.occurrence > seen[static_cast<std::size_t>(entry.rule.step)]);
     });
 }

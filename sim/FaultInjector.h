@@ -4,7 +4,7 @@
 
 #include <array>
 #include <cstdint>
-#include <initializer_list>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -19,8 +19,9 @@ public:
     // One more exchange of this step: the first rule not yet used that picks it, or one
     // that picks every occurrence.
     std::optional<FaultRule> occurrence(FaultStep step);
-    // Whether a rule not yet used belongs to one of these steps.
-    bool pending(std::initializer_list<FaultStep> steps) const;
+    // Whether a rule not yet used belongs to this step, or to a step that picks accepts.
+    bool pending(FaultStep step) const;
+    bool pendingAny(const std::function<bool(FaultStep)>& picks) const;
     // How many rules have been used.
     std::uint32_t used() const { return usedCount; }
 

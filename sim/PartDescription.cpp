@@ -21,7 +21,7 @@ struct PartEntry {
     std::uint32_t sectorCount;
 };
 
-constexpr std::array<PartEntry, 2> parts = {{{196389, 27}, {196387, 15}}};
+constexpr std::array<PartEntry, 2> parts = {{{PartDescription::defaultPartId, 27}, {196387, 15}}};
 constexpr std::array<std::uint32_t, 2> partIds = {parts[0].partId, parts[1].partId};
 
 } // namespace

@@ -11,6 +11,9 @@ namespace sparwick::sim {
 // boot block above the last user sector cannot be prepared, erased or written.
 class PartDescription {
 public:
+    // The part a device is unless told otherwise.
+    static constexpr std::uint32_t defaultPartId = 196389;
+
     // The part with this identification number, or nothing for an unsupported one.
     static std::optional<PartDescription> find(std::uint32_t partId);
     // The identification numbers of the supported parts, for messages.

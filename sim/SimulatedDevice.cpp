@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <span>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
 
@@ -20,23 +22,12 @@ namespace sparwick::sim {
 
 namespace {
 
-// The UART's receive buffer (ReceiveFifo::capacity): XOFF when it is this full, XON when
-// it has drained again.
-constexpr std::size_t xoffLevel = 96;
-constexpr std::size_t xonLevel = 32;
-// A host stopped by our XOFF while it has stopped us must still get its XON through: this
-// much is read even from a full buffer, flow control bytes taken and the rest lost.
-constexpr std::size_t flowControlReach = 16;
-// The most taken from the line at once while the boot loader is not taking input.
-constexpr std::size_t lineChunk = 256;
-// The transmitter: on an emulated line the boot loader waits while its FIFO is full; on
-// a plain pty it stops taking input only when the host has left this much unread.
-constexpr std::size_t transmitFifo = 16;
-constexpr std::size_t transmitBacklog = 64 * 1024;
 // An unplugged adapter comes back after this long.
 constexpr std::chrono::milliseconds unpluggedTime{200};
 // After G, how long the device waits for the host to read the reply before it stops.
 constexpr std::chrono::milliseconds finishTime{1000};
+// How often it looks whether the host has read that reply.
+constexpr std::chrono::milliseconds finishPoll{5};
 constexpr std::chrono::milliseconds settingsInterval{20};
 constexpr std::chrono::milliseconds idlePoll{500};
 
@@ -60,8 +51,31 @@ std::chrono::nanoseconds byteTimeOf(std::uint32_t baud, std::uint32_t bitsPerByt
     if (baud == 0) {
         return std::chrono::nanoseconds{0};
     }
-    return std::chrono::nanoseconds{std::uint64_t{bitsPerByte} * 1'000'000'000u / baud};
+    return std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
 }
+
+// The pty's master as the host's end of the line.
+class MasterEnd final : public Uart::HostEnd {
+public:
+    explicit MasterEnd(int masterFd)
+        : fd(masterFd) {}
+
+    std::size_t read(std::span<char> into) override {
+        const ssize_t got = ::read(fd, into.data(), into.size());
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+
+    Written write(std::string_view bytes) override {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            return {0, true, errno == EAGAIN};
+        }
+        return {static_cast<std::size_t>(written), false, false};
+    }
+
+private:
+    int fd;
+};
 
 } // namespace
 
@@ -78,7 +92,9 @@ SimulatedDevice::SimulatedDevice(DeviceOptions deviceOptions)
     bootLoader = std::make_unique<BootLoader>(part, options.flash, faults, port, log.get());
     options.flash.clear();
     options.flash.shrink_to_fit();
-    adapter.setLatency(options.adapterLatency);
+    // Busy flash and a transmitter that holds the boot loader only where the line's
+    // timing is emulated.
+    uart = std::make_unique<Uart>(options.wireBaud.has_value(), options.adapterLatency, log.get());
 
     if (options.linkPath.empty()) {
         privateDirectory = makePrivateDirectory();
@@ -118,8 +134,8 @@ SimulatedDevice::~SimulatedDevice() {
     [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
     thread.join();
     event("end: " + std::to_string(bootLoader->resendsSent()) + " RESEND sent, " +
-          std::to_string(received.lost()) + " bytes lost to overrun, " + std::to_string(xoffs) +
-          " XOFF sent");
+          std::to_string(uart->bytesLost()) + " bytes lost to overrun, " +
+          std::to_string(uart->xoffsSent()) + " XOFF sent");
     link.reset();
     pty.reset();
     ::close(wakeRead);
@@ -182,12 +198,10 @@ std::optional<SimulatedDevice::GoReport> SimulatedDevice::userCode() const {
 DeviceStatistics SimulatedDevice::statistics() const {
     const std::lock_guard lock(mutex);
     DeviceStatistics stats;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        stats.commands[static_cast<std::size_t>(letter - 'A')] = bootLoader->commandCount(letter);
-    }
+    stats.commands = bootLoader->commandCounts();
     stats.resendsSent = bootLoader->resendsSent();
-    stats.xoffsSent = xoffs;
-    stats.bytesLost = received.lost();
+    stats.xoffsSent = uart->xoffsSent();
+    stats.bytesLost = uart->bytesLost();
     stats.powerCycles = powerCycles;
     stats.hangUps = hangUps;
     stats.faultsUsed = faults.used();
@@ -213,7 +227,7 @@ bool SimulatedDevice::waitUntilServing(std::chrono::milliseconds timeout,
 }
 
 void SimulatedDevice::transmit(std::string_view bytes) {
-    toSend += bytes;
+    uart->transmit(bytes);
 }
 
 void SimulatedDevice::hangUp() {
@@ -221,17 +235,7 @@ void SimulatedDevice::hangUp() {
 }
 
 void SimulatedDevice::busy(std::chrono::microseconds duration) {
-    if (!paced()) {
-        return;
-    }
-    const Clock::time_point now = Clock::now();
-    busyUntil = std::max(busyUntil, now) + duration;
-    // What is queued already (the command's echo) goes out while the flash works; the
-    // reply that follows waits for it.
-    if (holdUntil <= now) {
-        sendableDuringHold = toSend.size();
-    }
-    holdUntil = busyUntil;
+    uart->busy(duration, Clock::now());
 }
 
 void SimulatedDevice::event(const std::string& text) {
@@ -241,19 +245,7 @@ void SimulatedDevice::event(const std::string& text) {
 }
 
 void SimulatedDevice::resetLine() {
-    received.clear();
-    toSend.clear();
-    adapter.clear();
-    overrunning = false;
-    // A host stopped by our XOFF would stay stopped for good: the fresh UART lets it go.
-    flowByte = xoffSent ? std::optional<char>(isp::xon) : std::nullopt;
-    xoffSent = false;
-    stoppedByHost = false;
-    busyUntil = {};
-    holdUntil = {};
-    sendableDuringHold = 0;
-    inbound.took(0, true);
-    outbound.took(0, true);
+    uart->reset();
     finishBy.reset();
 }
 
@@ -284,51 +276,32 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
     }
     short masterEvents = 0;
     if (pty) {
+        MasterEnd host(pty->master());
         refreshLineSettings(now);
-        receiveFromLine(now);
+        uart->receiveFrom(host, now);
         process(now);
         if (hangUpRequested) {
             unplug(now);
             return;
         }
-        flowControl();
-        transmitToLine(now);
+        uart->transmitTo(host, now);
         checkFinished(now);
         if (stopRequested) {
             return;
         }
 
-        const bool receiving = received.room() > 0 || stoppedByHost || !hostStopsOnXoff;
-        if (receiving && (!inbound.paced() || inbound.idle())) {
+        if (uart->readsWhenReady()) {
             masterEvents |= POLLIN;
-        } else if (receiving) {
-            wakeAt(inbound.nextSlot());
         }
-        if (writeBlocked) {
+        if (uart->waitsForRoom()) {
             masterEvents |= POLLOUT;
-        } else {
-            if (!toSend.empty() || flowByte) {
-                wakeAt(outbound.nextSlot());
-                if (now < holdUntil) {
-                    wakeAt(holdUntil);
-                }
-            }
-            wakeAt(adapter.deadline());
         }
-        if (!received.empty()) {
-            // Input waits for the flash to finish, or for the transmitter to drain; once
-            // it no longer has to wait, the boot loader takes it at once.
-            if (now < busyUntil) {
-                wakeAt(busyUntil);
-            } else if (takesInput(now)) {
-                wakeAt(now);
-            }
-        }
+        wakeAt(uart->deadline(now));
         if (options.wireBaud == 0u) {
             wakeAt(nextSettingsCheck);
         }
         if (finishBy) {
-            wakeAt(now + std::chrono::milliseconds{5});
+            wakeAt(now + finishPoll);
         }
     } else {
         wakeAt(plugInAt);
@@ -343,8 +316,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
         timeout = std::clamp<std::chrono::nanoseconds>(*wake - now, std::chrono::nanoseconds{0},
                                                        idlePoll);
     }
-    const timespec pollTimeout{static_cast<time_t>(timeout.count() / 1'000'000'000),
-                               static_cast<long>(timeout.count() % 1'000'000'000)};
+    const auto wholeSeconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    const timespec pollTimeout{static_cast<time_t>(wholeSeconds.count()),
+                               static_cast<long>((timeout - wholeSeconds).count())};
     std::array<pollfd, 2> fds{};
     fds[0] = {wakeRead, POLLIN, 0};
     fds[1] = {pty ? pty->master() : -1, masterEvents, 0};
@@ -359,9 +333,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
         while (::read(wakeRead, drain.data(), drain.size()) > 0) {
         }
     }
-    masterReadable = (fds[1].revents & POLLIN) != 0;
+    uart->setHostHasSent((fds[1].revents & POLLIN) != 0);
     if ((fds[1].revents & POLLOUT) != 0) {
-        writeBlocked = false;
+        uart->hostHasRoom();
     }
 }
 
@@ -374,7 +348,7 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
     if (settings) {
         hostBaud = settings->baud;
     }
-    hostStopsOnXoff = pty->hostHonoursXoff();
+    uart->setHostStopsOnXoff(pty->hostHonoursXoff());
     std::chrono::nanoseconds byteTime{0};
     if (options.wireBaud == 0u) {
         if (settings) {
@@ -383,173 +357,26 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
     } else if (options.wireBaud) {
         // The device's own UART: the given rate until B sets another.
         const std::uint32_t baud = bootLoader->requestedBaud().value_or(*options.wireBaud);
-        byteTime = byteTimeOf(baud, 9 + bootLoader->requestedStopBits());
+        byteTime =
+            byteTimeOf(baud, isp::startBits + isp::dataBits + bootLoader->requestedStopBits());
     }
-    if (byteTime != inbound.byteTime()) {
-        inbound.setByteTime(byteTime);
-        outbound.setByteTime(byteTime);
+    if (byteTime != uart->byteTime()) {
+        uart->setByteTime(byteTime);
         bootLoader->setByteTime(byteTime);
     }
 }
 
-void SimulatedDevice::receiveFromLine(Clock::time_point now) {
-    // A host that honours XOFF is stopped in time by its own end of the line: what it has
-    // written and we have not read waits in its transmitter. One that ignores XOFF keeps
-    // the line busy, and while the boot loader takes nothing the buffer fills and the
-    // rest is lost, as in a UART's overrun.
-    std::size_t wanted = received.room();
-    if (stoppedByHost) {
-        wanted = std::max(wanted, flowControlReach);
-    }
-    if (!hostStopsOnXoff && !takesInput(now)) {
-        wanted = lineChunk;
-    }
-    if (wanted == 0) {
-        return;
-    }
-    if (inbound.paced()) {
-        if (inbound.idle()) {
-            if (masterReadable) {
-                inbound.start(now);
-            }
-            return;
-        }
-        wanted = std::min(wanted, inbound.allowance(now));
-        if (wanted == 0) {
-            return;
-        }
-    }
-    std::array<char, lineChunk> buffer{};
-    wanted = std::min(wanted, buffer.size());
-    const ssize_t got = ::read(pty->master(), buffer.data(), wanted);
-    const std::size_t count = got > 0 ? static_cast<std::size_t>(got) : 0;
-    masterReadable = false;
-    const std::uint64_t lostBefore = received.lost();
-    for (std::size_t i = 0; i < count; ++i) {
-        // Flow control belongs to the UART's driver, not to the boot loader.
-        if (buffer[i] == isp::xoff) {
-            stoppedByHost = true;
-        } else if (buffer[i] == isp::xon) {
-            stoppedByHost = false;
-        } else {
-            received.push(buffer[i]);
-        }
-    }
-    if (count > 0) {
-        const bool lost = received.lost() != lostBefore;
-        if (lost && !overrunning) {
-            event("receive buffer overrun: bytes lost");
-        }
-        overrunning = lost;
-    }
-    inbound.took(count, count < wanted);
-}
-
-bool SimulatedDevice::takesInput(Clock::time_point now) const {
-    const std::size_t backlog = paced() ? transmitFifo : transmitBacklog;
-    return now >= busyUntil && !hangUpRequested && toSend.size() <= backlog;
-}
-
 void SimulatedDevice::process(Clock::time_point now) {
-    while (!received.empty() && takesInput(now)) {
-        bootLoader->receive(received.front(), now);
-        received.pop();
+    while (!hangUpRequested) {
+        const std::optional<char> byte = uart->takeInput(now);
+        if (!byte) {
+            break;
+        }
+        bootLoader->receive(*byte, now);
     }
     if (!hangUpRequested) {
         bootLoader->tick(now);
     }
-}
-
-void SimulatedDevice::flowControl() {
-    if (!xoffSent && received.size() >= xoffLevel) {
-        xoffSent = true;
-        flowByte = isp::xoff;
-        ++xoffs;
-        event("receive buffer full: XOFF");
-    } else if (xoffSent && received.size() <= xonLevel) {
-        xoffSent = false;
-        // An XOFF that never left needs no XON.
-        if (flowByte == isp::xoff) {
-            flowByte.reset();
-        } else {
-            flowByte = isp::xon;
-        }
-        event("receive buffer drained: XON");
-    }
-}
-
-void SimulatedDevice::transmitToLine(Clock::time_point now) {
-    if (writeBlocked || !passOnHeld(now)) {
-        return;
-    }
-    std::size_t sendable = stoppedByHost ? 0 : toSend.size();
-    if (now < holdUntil) {
-        sendable = std::min(sendable, sendableDuringHold);
-    }
-    if (sendable == 0 && !flowByte) {
-        outbound.took(0, true);
-        return;
-    }
-    if (outbound.idle()) {
-        outbound.start(now);
-    }
-    std::size_t budget = outbound.allowance(now);
-    std::size_t sent = 0;
-    if (flowByte && budget > 0) {
-        // XON and XOFF pass the adapter at once: it acts on them itself.
-        const char byte = *flowByte;
-        if (::write(pty->master(), &byte, 1) == 1) {
-            flowByte.reset();
-            --budget;
-            ++sent;
-        } else {
-            writeBlocked = errno == EAGAIN;
-            return;
-        }
-    }
-    const std::size_t wanted = std::min(sendable, budget);
-    if (adapter.enabled()) {
-        // Into the adapter as far as it has room; each packet that fills goes at once.
-        std::size_t taken = 0;
-        while (taken < wanted && adapter.room() > 0) {
-            const std::size_t count = std::min(wanted - taken, adapter.room());
-            adapter.hold(std::string_view(toSend).substr(taken, count), now);
-            taken += count;
-            if (!passOnHeld(now)) {
-                break;
-            }
-        }
-        toSend.erase(0, taken);
-        sendableDuringHold -= std::min(sendableDuringHold, taken);
-        sent += taken;
-    } else if (wanted > 0) {
-        const ssize_t written = ::write(pty->master(), toSend.data(), wanted);
-        if (written < 0) {
-            writeBlocked = errno == EAGAIN;
-        } else {
-            const auto count = static_cast<std::size_t>(written);
-            toSend.erase(0, count);
-            sendableDuringHold -= std::min(sendableDuringHold, count);
-            sent += count;
-            writeBlocked = count < wanted;
-        }
-    }
-    outbound.took(sent, !writeBlocked && sent < budget);
-}
-
-bool SimulatedDevice::passOnHeld(Clock::time_point now) {
-    const std::string_view due = adapter.due(now);
-    if (due.empty()) {
-        return true;
-    }
-    const ssize_t written = ::write(pty->master(), due.data(), due.size());
-    if (written < 0) {
-        writeBlocked = errno == EAGAIN;
-        return false;
-    }
-    adapter.delivered(static_cast<std::size_t>(written));
-    writeBlocked = static_cast<std::size_t>(written) < due.size();
-    return !writeBlocked;
 }
 
 void SimulatedDevice::checkFinished(Clock::time_point now) {
@@ -561,7 +388,7 @@ void SimulatedDevice::checkFinished(Clock::time_point now) {
     }
     // The host must still get to read the reply to G: closing the pty now would take
     // the reply with it.
-    if ((toSend.empty() && adapter.empty() && pty->unreadByHost() == 0) || now >= *finishBy) {
+    if ((uart->drained() && pty->unreadByHost() == 0) || now >= *finishBy) {
         event("user code runs: the device stops");
         stopRequested = true;
     }
@@ -573,10 +400,8 @@ void SimulatedDevice::unplug(Clock::time_point now) {
     event("hang-up: " + pty->slavePath() + " goes away");
     link->remove();
     pty.reset();
-    resetLine();
-    flowByte.reset();
-    writeBlocked = false;
-    masterReadable = false;
+    uart->disconnect();
+    finishBy.reset();
     plugInAt = now + unpluggedTime;
     changed.notify_all();
 }

@@ -6,9 +6,7 @@
 #include "sim/DeviceStatistics.h"
 #include "sim/FaultInjector.h"
 #include "sim/FaultRule.h"
-#include "sim/LatencyTimer.h"
-#include "sim/LinePacer.h"
-#include "sim/ReceiveFifo.h"
+#include "sim/Uart.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -78,21 +76,13 @@ private:
     void serve();
     void serveOnce(std::unique_lock<std::mutex>& lock);
     void refreshLineSettings(Clock::time_point now);
-    void receiveFromLine(Clock::time_point now);
-    // Whether the boot loader takes received bytes now: not while the flash is busy or
-    // its replies wait for the transmitter.
-    bool takesInput(Clock::time_point now) const;
+    // The boot loader takes what the UART has received, as long as it takes input.
     void process(Clock::time_point now);
-    void flowControl();
-    void transmitToLine(Clock::time_point now);
-    // The adapter's bytes that are due go to the host; false when the host's end is full.
-    bool passOnHeld(Clock::time_point now);
     void checkFinished(Clock::time_point now);
     void unplug(Clock::time_point now);
     void plugIn(Clock::time_point now);
     void resetLine();
     void event(const std::string& text);
-    bool paced() const { return options.wireBaud.has_value(); }
 
     DeviceOptions options;
     FaultInjector faults;
@@ -109,33 +99,14 @@ private:
     bool stopRequested = false;
     bool stopped = false;
 
-    // The UART: bytes received but not yet taken by the boot loader, bytes waiting to be
-    // sent, and the flow control in both directions; then the USB adapter between the
-    // device's transmitter and the host.
-    ReceiveFifo received;
-    std::string toSend;
-    LatencyTimer adapter;
-    std::optional<char> flowByte;
-    bool xoffSent = false;
-    bool stoppedByHost = false;
-    // Whether the host's end stops sending on our XOFF (its IXON); one that does not
-    // overruns the receive buffer whenever the boot loader falls behind.
-    bool hostStopsOnXoff = true;
-    bool overrunning = false;
-    bool masterReadable = false;
-    bool writeBlocked = false;
-    LinePacer inbound;
-    LinePacer outbound;
-    Clock::time_point busyUntil{};
-    Clock::time_point holdUntil{};
-    std::size_t sendableDuringHold = 0;
+    // The line to the host, from the device's UART to the host's end of the pty.
+    std::unique_ptr<Uart> uart;
     Clock::time_point nextSettingsCheck{};
     std::optional<Clock::time_point> plugInAt;
     bool hangUpRequested = false;
     std::optional<Clock::time_point> finishBy;
 
     std::optional<std::uint32_t> hostBaud;
-    std::uint32_t xoffs = 0;
     std::uint32_t powerCycles = 0;
     std::uint32_t hangUps = 0;
     std::uint32_t generation = 0;

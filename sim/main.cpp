@@ -18,6 +18,8 @@ namespace {
 
 constexpr int usageError = 2;
 constexpr int runError = 1;
+// How often the main thread looks whether the device has stopped after G.
+constexpr long signalPollNanoseconds = 50'000'000;
 
 bool writeFlash(const std::string& path, const std::vector<std::uint8_t>& flash) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
 
     const bool exitAfterGo = commandLine.deviceOptions().exitAfterGo;
     for (;;) {
-        const timespec poll = {0, 50'000'000};
+        const timespec poll = {0, signalPollNanoseconds};
         const int signal = sigtimedwait(&signals, nullptr, &poll);
         if (signal == SIGUSR1) {
             device->powerCycle();
