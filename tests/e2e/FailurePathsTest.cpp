@@ -39,7 +39,7 @@ TEST_P(FailurePath, EndsWithItsMessageAndTheNextUpdateSucceeds) {
     standFor(port, device.path());
     // Two blocks: enough for every per-block exchange to happen, and quick.
     auto image = tools::makeFirmwareImage(4097);
-    const std::size_t descriptors = test::openDescriptorCount();
+    const std::size_t terminals = test::openTerminalCount();
 
     auto failed = test::runUpdate(port, false, &image);
     EXPECT_FALSE(failed.succeeded);
@@ -54,7 +54,7 @@ TEST_P(FailurePath, EndsWithItsMessageAndTheNextUpdateSucceeds) {
         ASSERT_TRUE(device.waitUntilServing(std::chrono::seconds(5), stats.ptyGeneration));
     }
     // Counted once the device holds its pty again: none of ours is left open.
-    EXPECT_EQ(test::openDescriptorCount(), descriptors);
+    EXPECT_EQ(test::openTerminalCount(), terminals);
     device.powerCycle();
     auto retried = test::runUpdate(port, false, &image);
     EXPECT_TRUE(retried.succeeded) << (retried.messages.empty() ? "" : retried.messages[0]);

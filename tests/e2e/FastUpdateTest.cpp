@@ -112,7 +112,7 @@ TEST_F(FastUpdate, TheSameLineLostOnEveryTryEndsTheUpdateAndTheNextOneSucceeds) 
         options.faults.push_back(dropRule(middleLine + attempt * linesPerGroup, 3));
     }
     start(options);
-    const std::size_t descriptors = test::openDescriptorCount();
+    const std::size_t terminals = test::openTerminalCount();
     auto failed = test::runUpdate(port, true, nullptr, fast);
     EXPECT_FALSE(failed.succeeded);
     EXPECT_FALSE(failed.fatal);
@@ -120,7 +120,7 @@ TEST_F(FastUpdate, TheSameLineLostOnEveryTryEndsTheUpdateAndTheNextOneSucceeds) 
     EXPECT_EQ(device->statistics().resendsSent, 3u);
     EXPECT_EQ(device->statistics().commandCount('C'), 29u);
     EXPECT_FALSE(OsalSerialPort::instance().write("?", 1)); // the port is closed
-    EXPECT_EQ(test::openDescriptorCount(), descriptors);
+    EXPECT_EQ(test::openTerminalCount(), terminals);
 
     device->powerCycle();
     auto retried = test::runUpdate(port, true, nullptr, fast);

@@ -121,7 +121,7 @@ TEST_P(FaultMatrix, EveryActionEndsWithTheStepsMessageAtOnceAndLeavesNothingOpen
         options.faults.push_back(rule);
         sim::SimulatedDevice device(options);
         standFor(port, device.path());
-        const std::size_t descriptors = test::openDescriptorCount();
+        const std::size_t terminals = test::openTerminalCount();
 
         auto watched = runWatched(device, image);
         const std::string_view expected = expectedMessage(c, rule.action);
@@ -147,7 +147,7 @@ TEST_P(FaultMatrix, EveryActionEndsWithTheStepsMessageAtOnceAndLeavesNothingOpen
         if (stats.hangUps > 0) {
             ASSERT_TRUE(device.waitUntilServing(5s, stats.ptyGeneration));
         }
-        EXPECT_EQ(test::openDescriptorCount(), descriptors);
+        EXPECT_EQ(test::openTerminalCount(), terminals);
 
         // A sample of the follow-ups: the first case of each step, and every hang-up.
         if (!followedUp || rule.action == FaultAction::hangup) {

@@ -7,6 +7,8 @@
 #include "platform/UserAbort.h"
 
 #include <filesystem>
+#include <string>
+#include <unistd.h>
 
 namespace sparwick::test {
 namespace {
@@ -69,11 +71,13 @@ long firstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::
     return pa == a.end() ? -1 : static_cast<long>(pa - a.begin());
 }
 
-std::size_t openDescriptorCount() {
+std::size_t openTerminalCount() {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        // The listing's own descriptor is among them and is no terminal.
+        if (::isatty(std::stoi(entry.path().filename().string())) == 1) {
+            ++count;
+        }
     }
     return count;
 }

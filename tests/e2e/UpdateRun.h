@@ -39,7 +39,10 @@ std::vector<std::uint8_t> expectedFlash(std::span<const std::uint8_t> image, std
 // The first offset where two flash contents differ, or -1; for readable failures.
 long firstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 
-// Descriptors this process has open now.
-std::size_t openDescriptorCount();
+// Terminals this process has open now: the port, and the ends of a simulated device's
+// pseudo-terminal. Only these are counted, because other descriptors come and go beside an
+// update on threads of their own (the sanitizer's runtime opens and closes pipes), and a
+// leaked port is a terminal.
+std::size_t openTerminalCount();
 
 } // namespace sparwick::test

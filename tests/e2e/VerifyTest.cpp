@@ -127,7 +127,7 @@ TEST_P(CorruptFlash, IsCaughtBeforeTheGoAndNamedByItsOffset) {
     const Corruption& c = GetParam();
     Device device({c.rule});
     auto image = tools::makeFirmwareImage(c.imageSize);
-    const std::size_t descriptors = test::openDescriptorCount();
+    const std::size_t terminals = test::openTerminalCount();
 
     auto failed = test::runUpdate(port, c.highSpeed, &image, verify);
     EXPECT_FALSE(failed.succeeded);
@@ -140,7 +140,7 @@ TEST_P(CorruptFlash, IsCaughtBeforeTheGoAndNamedByItsOffset) {
     EXPECT_EQ(device.sim.statistics().commandCount('G'), 0u);
     EXPECT_FALSE(device.sim.wentToUserCode());
     EXPECT_FALSE(OsalSerialPort::instance().write("?", 1));
-    EXPECT_EQ(test::openDescriptorCount(), descriptors);
+    EXPECT_EQ(test::openTerminalCount(), terminals);
 
     expectTheNextUpdateSucceeds(device, image);
 }
@@ -185,7 +185,7 @@ TEST_P(ReadBackFault, EndsWithItsMessageBeforeTheGo) {
     const ReadFault& fault = GetParam();
     Device device(fault.rules);
     auto image = tools::makeFirmwareImage(twoBlocks);
-    const std::size_t descriptors = test::openDescriptorCount();
+    const std::size_t terminals = test::openTerminalCount();
 
     auto failed = test::runUpdate(port, false, &image, verify);
     EXPECT_FALSE(failed.succeeded);
@@ -199,7 +199,7 @@ TEST_P(ReadBackFault, EndsWithItsMessageBeforeTheGo) {
     if (stats.hangUps > 0) {
         ASSERT_TRUE(device.sim.waitUntilServing(std::chrono::seconds(5), stats.ptyGeneration));
     }
-    EXPECT_EQ(test::openDescriptorCount(), descriptors);
+    EXPECT_EQ(test::openTerminalCount(), terminals);
     expectTheNextUpdateSucceeds(device, image);
 }
 
