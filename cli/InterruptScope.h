@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace sparwick::cli {
@@ -21,6 +22,18 @@ public:
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
+};
+
+// While it lives, an interruption also removes this link and the directory that holds it:
+// the simulated device's, made for one run in the temporary directory, which the process
+// would otherwise leave behind when it ends in the middle of the update. A path too long
+// to keep is not removed. POSIX builds only, as the simulated device is.
+class RemovedOnInterrupt {
+public:
+    explicit RemovedOnInterrupt(const std::string& link);
+    ~RemovedOnInterrupt();
+    RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+    RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
 };
 
 } // namespace sparwick::cli

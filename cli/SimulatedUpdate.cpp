@@ -1,3 +1,4 @@
+#include "cli/InterruptScope.h"
 #include "cli/Update.h"
 #include "flash/CarriedImage.h"
 #include "flash/FlashImage.h"
@@ -55,6 +56,7 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
     options.partId = partId;
     try {
         sim::SimulatedDevice device(options);
+        const RemovedOnInterrupt leftovers(device.path());
         standFor(simulatedPortName, device.path());
         std::printf("Simulated LPC2000 part %u on %s, standing for %s.\n", partId,
                     device.path().c_str(), simulatedPortName);

@@ -11,6 +11,8 @@
 #include <array>
 #include <atomic>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 namespace sparwick::cli {
@@ -22,6 +24,21 @@ constinit std::atomic<bool> ending{false};
 // Whether the message must first end the progress bar's line on the terminal.
 constinit std::atomic<bool> barOnTerminal{false};
 std::array<struct sigaction, interruptions.size()> previous{};
+
+// The link and directory a RemovedOnInterrupt names, as the handler can reach them:
+// written first, then published by the flag.
+constexpr std::size_t leftoverPathSize = 4096;
+constinit std::array<char, leftoverPathSize> leftoverLink{};
+constinit std::array<char, leftoverPathSize> leftoverDirectory{};
+constinit std::atomic<bool> leftoversNamed{false};
+
+bool keep(std::array<char, leftoverPathSize>& into, const std::string& path) {
+    if (path.empty() || path.size() >= into.size()) {
+        return false;
+    }
+    std::memcpy(into.data(), path.c_str(), path.size() + 1);
+    return true;
+}
 
 void writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
@@ -41,6 +58,10 @@ extern "C" void endInterruptedUpdate(int signal) {
         ::_exit(128 + signal);
     }
     serialsys::releaseOpenPortsNow();
+    if (leftoversNamed.load()) {
+        ::unlink(leftoverLink.data());
+        ::rmdir(leftoverDirectory.data()); // fails, harmlessly, unless it is empty now
+    }
     if (barOnTerminal.load()) {
         writeAll(STDERR_FILENO, "\n");
     }
@@ -66,6 +87,18 @@ InterruptScope::~InterruptScope() {
     for (std::size_t i = 0; i < interruptions.size(); ++i) {
         ::sigaction(interruptions[i], &previous[i], nullptr);
     }
+}
+
+RemovedOnInterrupt::RemovedOnInterrupt(const std::string& link) {
+    const std::string directory = std::filesystem::path(link).parent_path().string();
+    leftoversNamed = false;
+    if (keep(leftoverLink, link) && keep(leftoverDirectory, directory)) {
+        leftoversNamed = true;
+    }
+}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() {
+    leftoversNamed = false;
 }
 
 } // namespace sparwick::cli

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -102,18 +103,23 @@ int percentOf(const std::string& line) {
     return std::sscanf(line.c_str(), "progress %d%%", &percent) == 1 ? percent : -1;
 }
 
-// Reads progress lines until the update is in its middle blocks; false if it never gets
-// there.
-bool waitForTheMiddle(test::ChildProcess& child) {
+// Reads progress lines until the update has reached the percentage; false if it never
+// gets there.
+bool waitForProgress(test::ChildProcess& child, int percent) {
     for (;;) {
         std::string line = child.readLine(30s);
         if (line.empty()) {
             return false;
         }
-        if (percentOf(line) >= 40) {
+        if (percentOf(line) >= percent) {
             return true;
         }
     }
+}
+
+// Until the update is in its middle blocks.
+bool waitForTheMiddle(test::ChildProcess& child) {
+    return waitForProgress(child, 40);
 }
 
 // A simulated device whose pty the command line opens by path, owned by the user the
@@ -214,6 +220,24 @@ INSTANTIATE_TEST_SUITE_P(BySignal, Interrupted,
                          ::testing::Values(Interruption{SIGINT, 130}, Interruption{SIGTERM, 143},
                                            Interruption{SIGHUP, 129}),
                          [](const auto& param) { return ::sigabbrev_np(param.param.signal); });
+
+TEST(HostileUse, InterruptedSimulatedUpdateLeavesNothingInTheTemporaryDirectory) {
+    // The simulated device's link lives in a directory of its own under TMPDIR.
+    std::string scratch =
+        (std::filesystem::temp_directory_path() / "sparwick-tmpdir-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(scratch.data()), nullptr);
+    ChildSetup setup;
+    setup.environment = {"TMPDIR=" + scratch};
+    test::ChildProcess child({cli, "--simulate", "--speed", "low"}, setup);
+    ASSERT_TRUE(waitForProgress(child, 5));
+    EXPECT_FALSE(std::filesystem::is_empty(scratch)); // the device's, while it serves
+    child.signal(SIGINT);
+    auto run = child.wait(10s);
+    EXPECT_EQ(run.exitStatus, 130) << "signal " << run.signal;
+    EXPECT_EQ(run.err, std::string(interrupted) + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(scratch));
+    std::filesystem::remove_all(scratch);
+}
 
 TEST(HostileUse, SecondInterruptDuringTheCleanUpEndsItAtOnce) {
     Device device;

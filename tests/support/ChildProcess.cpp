@@ -1,11 +1,14 @@
 #include "tests/support/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +27,28 @@ std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
     return args;
 }
 
+// The test's environment with the set-up's variables in place of any of the same name;
+// made before the fork, as the child may only make async-signal-safe calls.
+std::vector<char*> environmentOf(const ChildSetup& setup) {
+    std::vector<char*> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name(*entry, std::strcspn(*entry, "="));
+        const bool replaced = std::any_of(
+            setup.environment.begin(), setup.environment.end(), [&](const std::string& v) {
+                return v.size() > name.size() && v.compare(0, name.size(), name) == 0 &&
+                       v[name.size()] == '=';
+            });
+        if (!replaced) {
+            variables.push_back(*entry);
+        }
+    }
+    for (const auto& v : setup.environment) {
+        variables.push_back(const_cast<char*>(v.c_str()));
+    }
+    variables.push_back(nullptr);
+    return variables;
+}
+
 // In the forked child, before the program starts: only async-signal-safe calls.
 void placeStream(ChildSetup::Stream stream, int pipeEnd, int fd, int target) {
     if (stream == ChildSetup::Stream::captured) {
@@ -35,8 +60,8 @@ void placeStream(ChildSetup::Stream stream, int pipeEnd, int fd, int target) {
     }
 }
 
-[[noreturn]] void startProgram(std::vector<char*>& args, const ChildSetup& setup, int outEnd,
-                               int errEnd) {
+[[noreturn]] void startProgram(std::vector<char*>& args, std::vector<char*>& variables,
+                               const ChildSetup& setup, int outEnd, int errEnd) {
     if (setup.user && (::setgroups(0, nullptr) != 0 || ::setgid(setup.user->second) != 0 ||
                        ::setuid(setup.user->first) != 0)) {
         ::_exit(126);
@@ -51,7 +76,7 @@ void placeStream(ChildSetup::Stream stream, int pipeEnd, int fd, int target) {
     }
     placeStream(setup.out, outEnd, setup.outFd, 1);
     placeStream(setup.err, errEnd, setup.errFd, 2);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), variables.data());
     ::_exit(127);
 }
 
@@ -83,9 +108,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildSetu
         throw std::runtime_error("pipe");
     }
     auto args = argumentsOf(argv);
+    auto variables = environmentOf(setup);
     pid = ::fork();
     if (pid == 0) {
-        startProgram(args, setup, outPipe[1], errPipe[1]);
+        startProgram(args, variables, setup, outPipe[1], errPipe[1]);
     }
     closeIfOpen(outPipe[1]);
     closeIfOpen(errPipe[1]);

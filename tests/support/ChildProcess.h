@@ -29,6 +29,8 @@ struct ChildSetup {
     bool inIsControllingTerminal = false;
     // The user and group to run as, without supplementary groups (the test must be root).
     std::optional<std::pair<uid_t, gid_t>> user;
+    // Variables set ("NAME=value") on top of the test's own environment.
+    std::vector<std::string> environment;
 };
 
 // A program started with a set-up of its own, its standard output read line by line as it
