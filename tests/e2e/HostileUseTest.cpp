@@ -229,7 +229,7 @@ TEST(HostileUse, InterruptedSimulatedUpdateLeavesNothingInTheTemporaryDirectory)
     ChildSetup setup;
     setup.environment = {"TMPDIR=" + scratch};
     test::ChildProcess child({cli, "--simulate", "--speed", "low"}, setup);
-    ASSERT_TRUE(waitForProgress(child, 5));
+    EXPECT_TRUE(waitForProgress(child, 5));           // on to the clean-up either way
     EXPECT_FALSE(std::filesystem::is_empty(scratch)); // the device's, while it serves
     child.signal(SIGINT);
     auto run = child.wait(10s);
