@@ -273,25 +273,36 @@ std::string reasonLine(const std::string& reason) {
     return "sparwick-cli: " + reason + "\n";
 }
 
-TEST(HostileUse, BusyPortSaysSo) {
+TEST(HostileUse, BusyPortSaysSoAndIsLeftToItsHolder) {
     test::FarEnd pty;
     const std::string path = pty.devicePath();
     giveToCliUser(path);
-    ChildSetup setup;
-    setup.user = cliUser();
-    // Held by a program that locks it (another update), and by one that takes it for
-    // exclusive use.
-    for (bool locked : {true, false}) {
-        SCOPED_TRACE(locked ? "flock" : "TIOCEXCL");
+    struct Case {
+        const char* what;
+        bool locked; // flock, as another update holds it; else TIOCEXCL, as a terminal does
+        bool asRoot; // which TIOCEXCL does not keep out
+    };
+    for (const Case& c : {Case{"flock", true, false}, Case{"TIOCEXCL", false, false},
+                          Case{"TIOCEXCL, run by root", false, true}}) {
+        SCOPED_TRACE(c.what);
         int holder = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(holder, 0);
-        ASSERT_EQ(locked ? ::flock(holder, LOCK_EX) : ::ioctl(holder, TIOCEXCL), 0);
+        ASSERT_EQ(c.locked ? ::flock(holder, LOCK_EX) : ::ioctl(holder, TIOCEXCL), 0);
+        ChildSetup setup;
+        if (!c.asRoot) {
+            setup.user = cliUser();
+        }
         auto run = test::ChildProcess(update(path), setup).wait(10s);
+        int stillExclusive = 0;
+        ::ioctl(holder, TIOCGEXCL, &stillExclusive);
         ::ioctl(holder, TIOCNXCL);
         ::close(holder);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.err, reasonLine("busy: " + path + " is in use by another program"));
         EXPECT_EQ(run.out, "");
+        // Nothing written into the holder's conversation, and its flag kept.
+        EXPECT_EQ(pty.receive(1, 20ms), "");
+        EXPECT_EQ(stillExclusive, c.locked ? 0 : 1);
     }
 }
 
