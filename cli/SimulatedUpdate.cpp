@@ -1,4 +1,5 @@
 #include "cli/InterruptScope.h"
+#include "cli/PrintableText.h"
 #include "cli/Update.h"
 #include "flash/CarriedImage.h"
 #include "flash/FlashImage.h"
@@ -7,15 +8,49 @@
 #include "sim/SimulatedDevice.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <span>
+#include <unistd.h>
 
 namespace sparwick::cli {
 namespace {
 
 // The simulated device stands for this port name within the process.
 constexpr const char* simulatedPortName = "COM1";
+// The device's link, in a directory of its own made for the run.
+constexpr std::string_view linkName = "ttyISP";
+
+// That directory: in TMPDIR, or in /tmp when TMPDIR is unset or empty, as the C library
+// takes it. Made, or the reason it cannot be made there (missing, not a directory,
+// read-only, full, a symbolic link loop, too long) as a line for standard error.
+struct LinkDirectory {
+    std::string path;
+    std::string problem;
+};
+
+LinkDirectory makeLinkDirectory() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    const bool fromEnvironment = tmpdir != nullptr && *tmpdir != '\0';
+    const std::string parent = fromEnvironment ? tmpdir : "/tmp";
+    std::string directory = (std::filesystem::path(parent) / "lpcsim-XXXXXX").string();
+    int error = 0;
+    if (directory.size() + 1 + linkName.size() > RemovedOnInterrupt::longestPath) {
+        error = ENAMETOOLONG;
+    } else if (::mkdtemp(directory.data()) == nullptr) {
+        error = errno;
+    }
+    if (error == 0) {
+        return {directory, ""};
+    }
+    const std::string where = fromEnvironment ? "TMPDIR=\"" + printable(parent) + "\"" : parent;
+    return {"", "sparwick-cli: cannot use " + where +
+                    " for the simulated device: " + std::strerror(error) + "\n"};
+}
 
 // Whether the device's flash is the image with its checksum applied and erased bytes
 // after it; says which on standard output or standard error.
@@ -54,12 +89,21 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
                               const UpdateOptions& updateOptions) {
     sim::DeviceOptions options;
     options.partId = partId;
+    // Before anything is made in the temporary directory: removed on every way out.
+    RemovedOnInterrupt leftovers;
+    const LinkDirectory directory = makeLinkDirectory();
+    if (!directory.problem.empty()) {
+        leftovers.name("", ""); // nothing to remove; written once interruptions act again
+        std::fputs(directory.problem.c_str(), stderr);
+        return exitUsage;
+    }
+    options.linkPath = directory.path + "/" + std::string(linkName);
+    leftovers.name(directory.path, options.linkPath);
     try {
         sim::SimulatedDevice device(options);
-        const RemovedOnInterrupt leftovers(device.path());
         standFor(simulatedPortName, device.path());
         std::printf("Simulated LPC2000 part %u on %s, standing for %s.\n", partId,
-                    device.path().c_str(), simulatedPortName);
+                    printable(device.path()).c_str(), simulatedPortName);
         std::fflush(stdout);
         ExitStatus status = runUpdate(simulatedPortName, highSpeed, updateOptions);
         standFor(simulatedPortName, "");

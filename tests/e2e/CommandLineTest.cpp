@@ -62,10 +62,20 @@ struct Simulator {
 };
 
 TEST(CommandLine, SimulatedUpdateOfEitherPartIsVerifiedAndReportsEveryBlock) {
-    for (const char* part : {"196389", "196387"}) {
+    for (const std::string part : {"196389", "196387"}) {
         SCOPED_TRACE(part);
-        auto run = runCli({"--simulate", "--part", part, "--speed", "low"}, 60s);
+        test::ChildSetup setup;
+        const bool emptyTmpdir = part == "196387";
+        if (emptyTmpdir) {
+            setup.environment = {"TMPDIR="}; // as if unset
+        }
+        auto run = test::ChildProcess({cli, "--simulate", "--part", part, "--speed", "low"}, setup)
+                       .wait(60s);
         EXPECT_EQ(run.exitStatus, 0);
+        if (emptyTmpdir) {
+            EXPECT_TRUE(run.out.starts_with("Simulated LPC2000 part 196387 on /tmp/lpcsim-"))
+                << run.out;
+        }
         EXPECT_EQ(run.err, "");
         EXPECT_NE(run.out.find(line(msg::success)), std::string::npos);
         EXPECT_NE(run.out.find("Verified: "), std::string::npos);
