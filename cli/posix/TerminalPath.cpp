@@ -65,6 +65,11 @@ bool isStandardStreamDevice(const std::string& path) {
     return ::stat(path.c_str(), &device) == 0 && sharesDeviceWithStandardStream(device);
 }
 
+bool namesFileHere(const std::string& name) {
+    struct stat file {};
+    return !name.empty() && ::lstat(name.c_str(), &file) == 0;
+}
+
 const char* otherPortsHint() {
     return "any other port is given by its device path, such as /dev/ttyUSB0";
 }

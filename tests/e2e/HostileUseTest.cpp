@@ -436,18 +436,45 @@ TEST(HostileUse, OwnTerminalIsRefusedAndLeftAsItWas) {
 }
 
 TEST(HostileUse, NamesThatCannotBeAPortAreUsageErrors) {
-    for (const char* name : {"", "-", "COM0", "COM01", "com33", "Com3", "COM1 ", " COM1", "COM100",
-                             "COM256", "COM3x", "XYZ9", "\\\\.\\COM3"}) {
-        SCOPED_TRACE(name);
+    // As given, and as the reason shows it: control characters escaped.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"", ""},
+        {"-", "-"},
+        {"COM0", "COM0"},
+        {"COM01", "COM01"},
+        {"com33", "com33"},
+        {"Com3", "Com3"},
+        {"COM1 ", "COM1 "},
+        {" COM1", " COM1"},
+        {"COM100", "COM100"},
+        {"COM256", "COM256"},
+        {"COM3x", "COM3x"},
+        {"XYZ9", "XYZ9"},
+        {"\\\\.\\COM3", "\\\\.\\COM3"},
+        {"COM1\n\x1b[2J", "COM1\\n\\x1b[2J"},
+    };
+    for (const auto& [name, shown] : names) {
+        SCOPED_TRACE(shown);
         auto run = test::runChild({cli, "--port", name}, 10s);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_TRUE(run.err.starts_with(std::string("sparwick-cli: not a port name: \"") + name +
-                                        "\" (COM1 to COM99"))
+        EXPECT_TRUE(
+            run.err.starts_with("sparwick-cli: not a port name: \"" + shown + "\" (COM1 to COM99"))
             << run.err;
         EXPECT_NE(run.err.find("device path"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("\nusage: sparwick-cli --port PORT"), std::string::npos);
     }
+}
+
+TEST(HostileUse, FileInTheWorkingDirectoryIsTakenAsARelativePath) {
+    // A link here, with no slash in its name: it leads to no terminal, which is the reason
+    // given, rather than its not being a COM name.
+    const std::string name = "sparwick-port-" + std::to_string(::getpid()) + ".lnk";
+    std::filesystem::create_symlink("/dev/null", name);
+    auto run = test::runChild({cli, "--port", name}, 10s);
+    std::filesystem::remove(name);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(run.err.starts_with(reasonLine("not a serial device: " + name))) << run.err;
 }
 
 } // namespace
