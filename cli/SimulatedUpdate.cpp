@@ -15,6 +15,7 @@
 #include <exception>
 #include <filesystem>
 #include <span>
+#include <system_error>
 #include <unistd.h>
 
 namespace sparwick::cli {
@@ -26,30 +27,39 @@ constexpr const char* simulatedPortName = "COM1";
 constexpr std::string_view linkName = "ttyISP";
 
 // That directory: in TMPDIR, or in /tmp when TMPDIR is unset or empty, as the C library
-// takes it. Made, or the reason it cannot be made there (missing, not a directory,
-// read-only, full, a symbolic link loop, too long) as a line for standard error.
+// takes it. Made, or the error that kept it from being made there (missing, not a
+// directory, read-only, full, a symbolic link loop, too long).
 struct LinkDirectory {
+    std::string parent;
+    bool fromEnvironment = false;
     std::string path;
-    std::string problem;
+    int error = 0;
+
+    // Why the directory, or the link in it, cannot be made, as a line for standard error.
+    std::string problem(int why) const {
+        const std::string where = fromEnvironment ? "TMPDIR=\"" + printable(parent) + "\"" : parent;
+        return "sparwick-cli: cannot use " + where +
+               " for the simulated device: " + std::strerror(why) + "\n";
+    }
 };
 
 LinkDirectory makeLinkDirectory() {
+    LinkDirectory made;
     const char* tmpdir = std::getenv("TMPDIR");
-    const bool fromEnvironment = tmpdir != nullptr && *tmpdir != '\0';
-    const std::string parent = fromEnvironment ? tmpdir : "/tmp";
-    std::string directory = (std::filesystem::path(parent) / "lpcsim-XXXXXX").string();
-    int error = 0;
-    if (directory.size() + 1 + linkName.size() > RemovedOnInterrupt::longestPath) {
-        error = ENAMETOOLONG;
-    } else if (::mkdtemp(directory.data()) == nullptr) {
-        error = errno;
+    made.fromEnvironment = tmpdir != nullptr && *tmpdir != '\0';
+    made.parent = made.fromEnvironment ? tmpdir : "/tmp";
+    made.path = (std::filesystem::path(made.parent) / "lpcsim-XXXXXX").string();
+    if (made.path.size() + 1 + linkName.size() > RemovedOnInterrupt::longestPath) {
+        made.error = ENAMETOOLONG;
+    } else if (::mkdtemp(made.path.data()) == nullptr) {
+        made.error = errno;
     }
-    if (error == 0) {
-        return {directory, ""};
-    }
-    const std::string where = fromEnvironment ? "TMPDIR=\"" + printable(parent) + "\"" : parent;
-    return {"", "sparwick-cli: cannot use " + where +
-                    " for the simulated device: " + std::strerror(error) + "\n"};
+    return made;
+}
+
+// Whether the device could not be started for want of room for its link.
+bool isFull(const std::system_error& e) {
+    return e.code() == std::errc::no_space_on_device || e.code().value() == EDQUOT;
 }
 
 // Whether the device's flash is the image with its checksum applied and erased bytes
@@ -83,6 +93,11 @@ bool verify(const sim::SimulatedDevice& device) {
     return true;
 }
 
+ExitStatus notStarted(const std::exception& e) {
+    std::fprintf(stderr, "sparwick-cli: the simulated device could not be started: %s\n", e.what());
+    return exitFatal;
+}
+
 } // namespace
 
 ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
@@ -92,9 +107,9 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
     // Before anything is made in the temporary directory: removed on every way out.
     RemovedOnInterrupt leftovers;
     const LinkDirectory directory = makeLinkDirectory();
-    if (!directory.problem.empty()) {
+    if (directory.error != 0) {
         leftovers.name("", ""); // nothing to remove; written once interruptions act again
-        std::fputs(directory.problem.c_str(), stderr);
+        std::fputs(directory.problem(directory.error).c_str(), stderr);
         return exitUsage;
     }
     options.linkPath = directory.path + "/" + std::string(linkName);
@@ -111,10 +126,14 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
             return status;
         }
         return verify(device) ? exitSuccess : exitUpdateFailed;
+    } catch (const std::system_error& e) {
+        if (isFull(e)) {
+            std::fputs(directory.problem(e.code().value()).c_str(), stderr);
+            return exitUsage;
+        }
+        return notStarted(e);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "sparwick-cli: the simulated device could not be started: %s\n",
-                     e.what());
-        return exitFatal;
+        return notStarted(e);
     }
 }
 
