@@ -12,6 +12,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -52,12 +54,30 @@ void writeAll(int fd, std::string_view text) {
     }
 }
 
-// Async-signal-safe; a path that is gone already fails harmlessly.
+// The link, whatever else is in the directory (the device makes its link beside the final
+// one and renames it over it, so a moment may find two), and the directory: it was made
+// for the run, and nothing else puts anything there. Async-signal-safe (getdents64 is a
+// plain system call); a path that is gone already fails harmlessly.
 void removeLeftovers() {
-    if (leftoversNamed.load()) {
-        ::unlink(leftoverLink.data());
-        ::rmdir(leftoverDirectory.data());
+    if (!leftoversNamed.load()) {
+        return;
     }
+    ::unlink(leftoverLink.data());
+    const int directory =
+        ::open(leftoverDirectory.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directory >= 0) {
+        alignas(dirent64) std::array<char, 1024> entries;
+        ssize_t length = 0;
+        while ((length = ::getdents64(directory, entries.data(), entries.size())) > 0) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries.data() + at);
+                ::unlinkat(directory, entry->d_name, 0); // refuses "." and ".."
+                at += entry->d_reclen;
+            }
+        }
+        ::close(directory);
+    }
+    ::rmdir(leftoverDirectory.data());
 }
 
 // Outside the update: the leftovers go, then the signal's own action ends the process.
