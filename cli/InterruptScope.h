@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,16 +25,27 @@ public:
     InterruptScope& operator=(const InterruptScope&) = delete;
 };
 
-// While it lives, an interruption also removes this link and the directory that holds it:
-// the simulated device's, made for one run in the temporary directory, which the process
-// would otherwise leave behind when it ends in the middle of the update. A path too long
-// to keep is not removed. POSIX builds only, as the simulated device is.
+// The simulated device's link and the directory made for it in the temporary directory,
+// removed on every way out of the run: at its end, and at an interruption at any moment
+// of it, which would otherwise end the process and leave them behind. Inside the update
+// InterruptScope removes them too and says the update was interrupted; elsewhere (the
+// device being started, a line waiting on a stopped terminal or a full pipe, the check
+// after the update) the process then ends by the signal, as it would without a device.
+// POSIX builds only, as the simulated device is.
 class RemovedOnInterrupt {
 public:
-    explicit RemovedOnInterrupt(const std::string& link);
+    // From here interruptions are held back until name(): the directory is made in
+    // between, and a Ctrl-C then waits until there is something to remove.
+    RemovedOnInterrupt();
     ~RemovedOnInterrupt();
     RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
     RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+
+    // The directory made for the device, and the link to be made in it (each longestPath
+    // at most; empty when nothing was made); lets interruptions through.
+    void name(const std::string& directory, const std::string& link);
+
+    static constexpr std::size_t longestPath = 4095;
 };
 
 } // namespace sparwick::cli

@@ -1,5 +1,6 @@
 #include "cli/PortArgument.h"
 
+#include "cli/PrintableText.h"
 #include "cli/TerminalPath.h"
 #include "serial/DeviceNames.h"
 
@@ -20,32 +21,33 @@ PortChoice refuse(std::string reason, bool withUsage) {
 }
 
 std::string ownTerminalReason(const std::string& port) {
-    return "own terminal: " + port +
+    return "own terminal: " + printable(port) +
            " is this program's own terminal or standard stream, not a port";
 }
 
 } // namespace
 
 PortChoice choosePort(const std::string& argument) {
-    if (argument.find('/') == std::string::npos) {
-        if (!isSelectableName(argument)) {
-            return refuse("not a port name: \"" + argument +
-                              "\" (COM1 to COM99 name the COM ports; " + otherPortsHint() + ")",
-                          true);
-        }
+    if (isSelectableName(argument)) {
         if (isStandardStreamDevice(devicePath(argument))) {
             return refuse(ownTerminalReason(argument), false);
         }
         return {argument, "", false};
     }
+    if (argument.find('/') == std::string::npos && !namesFileHere(argument)) {
+        return refuse("not a port name: \"" + printable(argument) +
+                          "\" (COM1 to COM99 name the COM ports; " + otherPortsHint() + ")",
+                      true);
+    }
+    const std::string shown = printable(argument);
     switch (examinePortPath(argument)) {
     case PortPath::notTerminal:
-        return refuse("not a serial device: " + argument, true);
+        return refuse("not a serial device: " + shown, true);
     case PortPath::permissionDenied:
-        return refuse("permission denied: " + argument + " (is your user in the dialout group?)",
+        return refuse("permission denied: " + shown + " (is your user in the dialout group?)",
                       false);
     case PortPath::busy:
-        return refuse("busy: " + argument + " is in use by another program", false);
+        return refuse("busy: " + shown + " is in use by another program", false);
     case PortPath::ownTerminal:
         return refuse(ownTerminalReason(argument), false);
     case PortPath::terminal:

@@ -15,7 +15,8 @@ struct PortChoice {
 };
 
 // A device path stands for a COM name within the process; a COM name must be one the
-// channel can select (COM1 to COM99, as written). A path that cannot be used says why:
+// channel can select (COM1 to COM99, as written). A name that is neither, but a file in
+// the working directory, is taken as its relative path. A path that cannot be used says why:
 // missing or not a terminal, busy, forbidden to this user, or this program's own
 // terminal. The engine still decides what happens on a name that selects no device.
 PortChoice choosePort(const std::string& argument);

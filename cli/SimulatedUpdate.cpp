@@ -1,4 +1,5 @@
 #include "cli/InterruptScope.h"
+#include "cli/PrintableText.h"
 #include "cli/Update.h"
 #include "flash/CarriedImage.h"
 #include "flash/FlashImage.h"
@@ -7,15 +8,59 @@
 #include "sim/SimulatedDevice.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <span>
+#include <system_error>
+#include <unistd.h>
 
 namespace sparwick::cli {
 namespace {
 
 // The simulated device stands for this port name within the process.
 constexpr const char* simulatedPortName = "COM1";
+// The device's link, in a directory of its own made for the run.
+constexpr std::string_view linkName = "ttyISP";
+
+// That directory: in TMPDIR, or in /tmp when TMPDIR is unset or empty, as the C library
+// takes it. Made, or the error that kept it from being made there (missing, not a
+// directory, read-only, full, a symbolic link loop, too long).
+struct LinkDirectory {
+    std::string parent;
+    bool fromEnvironment = false;
+    std::string path;
+    int error = 0;
+
+    // Why the directory, or the link in it, cannot be made, as a line for standard error.
+    std::string problem(int why) const {
+        const std::string where = fromEnvironment ? "TMPDIR=\"" + printable(parent) + "\"" : parent;
+        return "sparwick-cli: cannot use " + where +
+               " for the simulated device: " + std::strerror(why) + "\n";
+    }
+};
+
+LinkDirectory makeLinkDirectory() {
+    LinkDirectory made;
+    const char* tmpdir = std::getenv("TMPDIR");
+    made.fromEnvironment = tmpdir != nullptr && *tmpdir != '\0';
+    made.parent = made.fromEnvironment ? tmpdir : "/tmp";
+    made.path = (std::filesystem::path(made.parent) / "lpcsim-XXXXXX").string();
+    if (made.path.size() + 1 + linkName.size() > RemovedOnInterrupt::longestPath) {
+        made.error = ENAMETOOLONG;
+    } else if (::mkdtemp(made.path.data()) == nullptr) {
+        made.error = errno;
+    }
+    return made;
+}
+
+// Whether the device could not be started for want of room for its link.
+bool isFull(const std::system_error& e) {
+    return e.code() == std::errc::no_space_on_device || e.code().value() == EDQUOT;
+}
 
 // Whether the device's flash is the image with its checksum applied and erased bytes
 // after it; says which on standard output or standard error.
@@ -48,18 +93,32 @@ bool verify(const sim::SimulatedDevice& device) {
     return true;
 }
 
+ExitStatus notStarted(const std::exception& e) {
+    std::fprintf(stderr, "sparwick-cli: the simulated device could not be started: %s\n", e.what());
+    return exitFatal;
+}
+
 } // namespace
 
 ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
                               const UpdateOptions& updateOptions) {
     sim::DeviceOptions options;
     options.partId = partId;
+    // Before anything is made in the temporary directory: removed on every way out.
+    RemovedOnInterrupt leftovers;
+    const LinkDirectory directory = makeLinkDirectory();
+    if (directory.error != 0) {
+        leftovers.name("", ""); // nothing to remove; written once interruptions act again
+        std::fputs(directory.problem(directory.error).c_str(), stderr);
+        return exitUsage;
+    }
+    options.linkPath = directory.path + "/" + std::string(linkName);
+    leftovers.name(directory.path, options.linkPath);
     try {
         sim::SimulatedDevice device(options);
-        const RemovedOnInterrupt leftovers(device.path());
         standFor(simulatedPortName, device.path());
         std::printf("Simulated LPC2000 part %u on %s, standing for %s.\n", partId,
-                    device.path().c_str(), simulatedPortName);
+                    printable(device.path()).c_str(), simulatedPortName);
         std::fflush(stdout);
         ExitStatus status = runUpdate(simulatedPortName, highSpeed, updateOptions);
         standFor(simulatedPortName, "");
@@ -67,10 +126,14 @@ ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,
             return status;
         }
         return verify(device) ? exitSuccess : exitUpdateFailed;
+    } catch (const std::system_error& e) {
+        if (isFull(e)) {
+            std::fputs(directory.problem(e.code().value()).c_str(), stderr);
+            return exitUsage;
+        }
+        return notStarted(e);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "sparwick-cli: the simulated device could not be started: %s\n",
-                     e.what());
-        return exitFatal;
+        return notStarted(e);
     }
 }
 

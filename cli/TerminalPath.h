@@ -21,6 +21,11 @@ PortPath examinePortPath(const std::string& path);
 // process's standard streams goes: the update would then write into its own output.
 bool isStandardStreamDevice(const std::string& path);
 
+// Whether a name without a slash is a file in the working directory, which --port then
+// takes as a relative path, as it takes "./name". Never on Windows, where a port always
+// goes by its name.
+bool namesFileHere(const std::string& name);
+
 // How a port that no COM name selects is given, for the reason of a refused name.
 const char* otherPortsHint();
 

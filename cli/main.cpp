@@ -60,9 +60,10 @@ int main(int argc, char** argv) {
     bool simulate = false;
     bool list = false;
     std::uint32_t part = layout::supportedParts.front().partId;
-    std::vector<std::uint32_t> partIds;
+    // As written, so that a value no number can hold is refused with the others.
+    std::vector<std::string> partIds;
     for (const auto& supported : layout::supportedParts) {
-        partIds.push_back(supported.partId);
+        partIds.push_back(std::to_string(supported.partId));
     }
     UpdateOptions options;
 

@@ -21,4 +21,11 @@ inline std::optional<std::uint32_t> parseDecimal(std::string_view text) {
     return value;
 }
 
+// Whether text is a decimal number, as parseDecimal takes one, beyond 32 bits: a reason of
+// its own when it is refused.
+inline bool decimalTooLarge(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos &&
+           !parseDecimal(text);
+}
+
 } // namespace sparwick::sim

@@ -3,6 +3,9 @@
 #include "sim/DecimalNumber.h"
 
 #include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
 #include <utility>
 
 namespace sparwick::sim {
@@ -48,6 +51,16 @@ std::optional<FaultRule> fail(std::string* error, std::string message) {
     return std::nullopt;
 }
 
+// The reason a number of a rule is refused: the number named is beyond 32 bits, or it is
+// not what the rule takes.
+std::string numberReason(std::string_view text, std::string_view named, std::string_view usual) {
+    if (decimalTooLarge(text)) {
+        return std::string(named) + " is too large (at most " +
+               std::to_string(std::numeric_limits<std::uint32_t>::max()) + ")";
+    }
+    return std::string(usual);
+}
+
 std::string stepList() {
     std::string list;
     for (const auto& [name, step] : stepNames) {
@@ -80,9 +93,12 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     FaultRule rule;
     bool occurrenceGiven = false;
     if (const std::size_t hash = stepText.find('#'); hash != std::string_view::npos) {
-        const auto occurrence = parseDecimal(stepText.substr(hash + 1));
+        const std::string_view occurrenceText = stepText.substr(hash + 1);
+        const auto occurrence = parseDecimal(occurrenceText);
         if (!occurrence || *occurrence == 0) {
-            return fail(error, quoted + "the occurrence after '#' is a number from 1");
+            return fail(error,
+                        quoted + numberReason(occurrenceText, "the occurrence after '#'",
+                                              "the occurrence after '#' is a number from 1"));
         }
         rule.occurrence = *occurrence;
         occurrenceGiven = true;
@@ -109,18 +125,22 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
         }
     }
     if (!actionKnown && actionText.starts_with(statusPrefix)) {
-        const auto status = parseDecimal(actionText.substr(statusPrefix.size()));
+        const std::string_view statusText = actionText.substr(statusPrefix.size());
+        const auto status = parseDecimal(statusText);
         if (!status) {
-            return fail(error, quoted + "status:N takes a decimal status code");
+            return fail(error, quoted + numberReason(statusText, "the status code of status:N",
+                                                     "status:N takes a decimal status code"));
         }
         rule.action = FaultAction::status;
         rule.status = *status;
         actionKnown = true;
     }
     if (!actionKnown && actionText.starts_with(dropPrefix)) {
-        const auto bytes = parseDecimal(actionText.substr(dropPrefix.size()));
+        const std::string_view bytesText = actionText.substr(dropPrefix.size());
+        const auto bytes = parseDecimal(bytesText);
         if (!bytes || *bytes == 0) {
-            return fail(error, quoted + "drop:K takes a number of bytes from 1");
+            return fail(error, quoted + numberReason(bytesText, "the byte count of drop:K",
+                                                     "drop:K takes a number of bytes from 1"));
         }
         rule.action = FaultAction::drop;
         rule.dropBytes = *bytes;

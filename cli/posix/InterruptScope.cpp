@@ -12,7 +12,9 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace sparwick::cli {
@@ -25,12 +27,14 @@ constinit std::atomic<bool> ending{false};
 constinit std::atomic<bool> barOnTerminal{false};
 std::array<struct sigaction, interruptions.size()> previous{};
 
-// The link and directory a RemovedOnInterrupt names, as the handler can reach them:
+// The link and directory a RemovedOnInterrupt names, as the handlers can reach them:
 // written first, then published by the flag.
-constexpr std::size_t leftoverPathSize = 4096;
+constexpr std::size_t leftoverPathSize = RemovedOnInterrupt::longestPath + 1;
 constinit std::array<char, leftoverPathSize> leftoverLink{};
 constinit std::array<char, leftoverPathSize> leftoverDirectory{};
 constinit std::atomic<bool> leftoversNamed{false};
+std::array<struct sigaction, interruptions.size()> beforeLeftovers{};
+sigset_t maskBeforeLeftovers;
 
 bool keep(std::array<char, leftoverPathSize>& into, const std::string& path) {
     if (path.empty() || path.size() >= into.size()) {
@@ -50,6 +54,56 @@ void writeAll(int fd, std::string_view text) {
     }
 }
 
+// The link, whatever else is in the directory (the device makes its link beside the final
+// one and renames it over it, so a moment may find two), and the directory: it was made
+// for the run, and nothing else puts anything there. Async-signal-safe (getdents64 is a
+// plain system call); a path that is gone already fails harmlessly.
+void removeLeftovers() {
+    if (!leftoversNamed.load()) {
+        return;
+    }
+    ::unlink(leftoverLink.data());
+    const int directory =
+        ::open(leftoverDirectory.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directory >= 0) {
+        alignas(dirent64) std::array<char, 1024> entries;
+        ssize_t length = 0;
+        while ((length = ::getdents64(directory, entries.data(), entries.size())) > 0) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries.data() + at);
+                ::unlinkat(directory, entry->d_name, 0); // refuses "." and ".."
+                at += entry->d_reclen;
+            }
+        }
+        ::close(directory);
+    }
+    ::rmdir(leftoverDirectory.data());
+}
+
+// Outside the update: the leftovers go, then the signal's own action ends the process.
+extern "C" void removeLeftoversAndEnd(int signal) {
+    removeLeftovers();
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    ::sigaction(signal, &byDefault, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal); // not reached: the raise ends the process
+}
+
+sigset_t interruptionSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : interruptions) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
 extern "C" void endInterruptedUpdate(int signal) {
     // The handler runs with its own signal unblocked (SA_NODEFER): a second interruption
     // while this one cleans up, for instance while the message waits on a stopped
@@ -58,10 +112,7 @@ extern "C" void endInterruptedUpdate(int signal) {
         ::_exit(128 + signal);
     }
     serialsys::releaseOpenPortsNow();
-    if (leftoversNamed.load()) {
-        ::unlink(leftoverLink.data());
-        ::rmdir(leftoverDirectory.data()); // fails, harmlessly, unless it is empty now
-    }
+    removeLeftovers();
     if (barOnTerminal.load()) {
         writeAll(STDERR_FILENO, "\n");
     }
@@ -89,16 +140,33 @@ InterruptScope::~InterruptScope() {
     }
 }
 
-RemovedOnInterrupt::RemovedOnInterrupt(const std::string& link) {
-    const std::string directory = std::filesystem::path(link).parent_path().string();
+RemovedOnInterrupt::RemovedOnInterrupt() {
+    const sigset_t held = interruptionSet();
+    ::pthread_sigmask(SIG_BLOCK, &held, &maskBeforeLeftovers);
     leftoversNamed = false;
-    if (keep(leftoverLink, link) && keep(leftoverDirectory, directory)) {
-        leftoversNamed = true;
+    struct sigaction action {};
+    action.sa_handler = removeLeftoversAndEnd;
+    action.sa_mask = held;
+    for (std::size_t i = 0; i < interruptions.size(); ++i) {
+        ::sigaction(interruptions[i], &action, &beforeLeftovers[i]);
     }
 }
 
+void RemovedOnInterrupt::name(const std::string& directory, const std::string& link) {
+    if (keep(leftoverLink, link) && keep(leftoverDirectory, directory)) {
+        leftoversNamed = true;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &maskBeforeLeftovers, nullptr);
+}
+
 RemovedOnInterrupt::~RemovedOnInterrupt() {
+    // An interruption in the middle of this removes the same again, harmlessly.
+    removeLeftovers();
     leftoversNamed = false;
+    for (std::size_t i = 0; i < interruptions.size(); ++i) {
+        ::sigaction(interruptions[i], &beforeLeftovers[i], nullptr);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &maskBeforeLeftovers, nullptr);
 }
 
 } // namespace sparwick::cli

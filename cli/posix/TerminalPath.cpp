@@ -1,5 +1,7 @@
 #include "cli/TerminalPath.h"
 
+#include "serial/posix/ExclusiveUse.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,6 +51,8 @@ PortPath examinePortPath(const std::string& path) {
                (::fstat(fd, &device) == 0 && sharesDeviceWithStandardStream(device))) {
         // /dev/tty and /proc/self/fd/N lead to our own terminal under other names.
         result = PortPath::ownTerminal;
+    } else if (serialsys::takenForExclusiveUse(fd)) {
+        result = PortPath::busy; // a terminal program, opened all the same by root
     } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         result = PortPath::busy; // another update holds it
     }
@@ -59,6 +63,11 @@ PortPath examinePortPath(const std::string& path) {
 bool isStandardStreamDevice(const std::string& path) {
     struct stat device {};
     return ::stat(path.c_str(), &device) == 0 && sharesDeviceWithStandardStream(device);
+}
+
+bool namesFileHere(const std::string& name) {
+    struct stat file {};
+    return !name.empty() && ::lstat(name.c_str(), &file) == 0;
 }
 
 const char* otherPortsHint() {

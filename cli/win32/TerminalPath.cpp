@@ -11,6 +11,10 @@ bool isStandardStreamDevice(const std::string&) {
     return false;
 }
 
+bool namesFileHere(const std::string&) {
+    return false;
+}
+
 const char* otherPortsHint() {
     return "a port of a higher number cannot be selected";
 }

@@ -2,6 +2,7 @@
 #include "serial/SerialSystem.h"
 
 #include "serial/DeviceNames.h"
+#include "serial/posix/ExclusiveUse.h"
 #include "serial/posix/PortRelease.h"
 
 #include <algorithm>
@@ -164,9 +165,16 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
         bool inUse = errno == EBUSY || errno == EACCES || errno == EPERM;
         return fail(inUse ? OpenFailure::inUse : OpenFailure::absent);
     }
+    // Root gets past another program's TIOCEXCL; it is told, and closes before anything of
+    // ours reaches the line or the flag.
+    if (takenForExclusiveUse(fd)) {
+        ::close(fd);
+        return fail(OpenFailure::inUse);
+    }
     // Exclusive use, as share mode 0 gives on Windows: the lock keeps out every other
-    // opener that locks (ours included), TIOCEXCL every other opener but root. A device
-    // that is not a terminal refuses TIOCEXCL; the line settings then report it.
+    // opener that locks (ours included), TIOCEXCL every other opener but root, which the
+    // check above keeps out of a port another program took. A device that is not a
+    // terminal refuses TIOCEXCL; the line settings then report it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return fail(OpenFailure::inUse);

@@ -62,10 +62,20 @@ struct Simulator {
 };
 
 TEST(CommandLine, SimulatedUpdateOfEitherPartIsVerifiedAndReportsEveryBlock) {
-    for (const char* part : {"196389", "196387"}) {
+    for (const std::string part : {"196389", "196387"}) {
         SCOPED_TRACE(part);
-        auto run = runCli({"--simulate", "--part", part, "--speed", "low"}, 60s);
+        test::ChildSetup setup;
+        const bool emptyTmpdir = part == "196387";
+        if (emptyTmpdir) {
+            setup.environment = {"TMPDIR="}; // as if unset
+        }
+        auto run = test::ChildProcess({cli, "--simulate", "--part", part, "--speed", "low"}, setup)
+                       .wait(60s);
         EXPECT_EQ(run.exitStatus, 0);
+        if (emptyTmpdir) {
+            EXPECT_TRUE(run.out.starts_with("Simulated LPC2000 part 196387 on /tmp/lpcsim-"))
+                << run.out;
+        }
         EXPECT_EQ(run.err, "");
         EXPECT_NE(run.out.find(line(msg::success)), std::string::npos);
         EXPECT_NE(run.out.find("Verified: "), std::string::npos);
@@ -116,22 +126,30 @@ TEST(CommandLine, ComNameWithoutADeviceTellsTheUserWhatToCheck) {
 }
 
 TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
-    const std::vector<std::vector<std::string>> wrong = {
-        {},
-        {"--frobnicate"},
-        {"--port", "COM1", "--speed", "medium"},
-        {"--simulate", "--part", "196388"},
-        {"--port", "COM1", "--part", "196387"},
-        {"--port", "COM1", "--list-ports"},
-        {"--port", "/etc/hostname"},
-        {"--port", "/nonexistent/tty"},
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason; // a part of the reason that must be there
     };
-    for (const auto& args : wrong) {
+    const std::string parts = " not in {196389,196387}";
+    const std::vector<Case> wrong = {
+        {{}, "one of --port, --simulate or --list-ports is required"},
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"--port", "COM1", "--speed", "medium"}, "medium"},
+        {{"--simulate", "--part", "196388"}, "--part: 196388" + parts},
+        {{"--simulate", "--part", "99999999999999999999"}, "99999999999999999999" + parts},
+        {{"--simulate", "--part", "-196389"}, "-196389" + parts},
+        {{"--port", "COM1", "--part", "196387"}, "--simulate"},
+        {{"--port", "COM1", "--list-ports"}, "--list-ports"},
+        {{"--port", "/etc/hostname"}, "not a serial device: /etc/hostname"},
+        {{"--port", "/nonexistent/tty"}, "not a serial device: /nonexistent/tty"},
+    };
+    for (const auto& [args, reason] : wrong) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         auto run = runCli(args);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with("sparwick-cli: ")) << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("\nusage: sparwick-cli --port PORT"), std::string::npos) << run.err;
     }
 }

@@ -12,8 +12,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -221,22 +223,100 @@ INSTANTIATE_TEST_SUITE_P(BySignal, Interrupted,
                                            Interruption{SIGHUP, 129}),
                          [](const auto& param) { return ::sigabbrev_np(param.param.signal); });
 
+std::string reasonLine(const std::string& reason) {
+    return "sparwick-cli: " + reason + "\n";
+}
+
+// A directory of the test's own for TMPDIR, removed with what is left in it.
+struct ScratchDirectory {
+    ScratchDirectory()
+        : path((std::filesystem::temp_directory_path() / "sparwick-tmpdir-XXXXXX").string()) {
+        EXPECT_NE(::mkdtemp(path.data()), nullptr);
+    }
+    ~ScratchDirectory() { std::filesystem::remove_all(path); }
+
+    std::size_t entries() const {
+        std::error_code ignored;
+        auto all = std::filesystem::recursive_directory_iterator(path, ignored);
+        return static_cast<std::size_t>(std::distance(all, {}));
+    }
+
+    std::string path;
+};
+
 TEST(HostileUse, InterruptedSimulatedUpdateLeavesNothingInTheTemporaryDirectory) {
-    // The simulated device's link lives in a directory of its own under TMPDIR.
-    std::string scratch =
-        (std::filesystem::temp_directory_path() / "sparwick-tmpdir-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(scratch.data()), nullptr);
-    ChildSetup setup;
-    setup.environment = {"TMPDIR=" + scratch};
-    test::ChildProcess child({cli, "--simulate", "--speed", "low"}, setup);
-    EXPECT_TRUE(waitForProgress(child, 5));           // on to the clean-up either way
-    EXPECT_FALSE(std::filesystem::is_empty(scratch)); // the device's, while it serves
-    child.signal(SIGINT);
-    auto run = child.wait(10s);
-    EXPECT_EQ(run.exitStatus, 130) << "signal " << run.signal;
-    EXPECT_EQ(run.err, std::string(interrupted) + "\n");
-    EXPECT_TRUE(std::filesystem::is_empty(scratch));
-    std::filesystem::remove_all(scratch);
+    // Standard output on a terminal whose output the user has stopped (Ctrl-S): the first
+    // line, after the device is made, waits there, before the update starts.
+    test::FarEnd terminal;
+    int stopped = ::open(terminal.devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(stopped, 0);
+    termios tio{};
+    ::tcgetattr(stopped, &tio);
+    tio.c_iflag |= IXON;
+    ::tcsetattr(stopped, TCSANOW, &tio);
+    terminal.send("\x13");
+
+    for (bool inTheUpdate : {true, false}) {
+        SCOPED_TRACE(inTheUpdate ? "in the update" : "while its first line waits");
+        ScratchDirectory scratch;
+        ChildSetup setup;
+        setup.environment = {"TMPDIR=" + scratch.path};
+        if (!inTheUpdate) {
+            setup.out = ChildSetup::Stream::descriptor;
+            setup.outFd = stopped;
+        }
+        test::ChildProcess child({cli, "--simulate", "--speed", "low"}, setup);
+        if (inTheUpdate) {
+            EXPECT_TRUE(waitForProgress(child, 5)); // on to the clean-up either way
+        }
+        // The device's directory and its link in it, while it serves.
+        EXPECT_TRUE(test::eventually([&] { return scratch.entries() == 2; }, 5000ms));
+        child.signal(SIGINT);
+        auto run = child.wait(10s);
+        if (inTheUpdate) {
+            EXPECT_EQ(run.exitStatus, 130) << "signal " << run.signal;
+            EXPECT_EQ(run.err, std::string(interrupted) + "\n");
+        } else {
+            EXPECT_EQ(run.signal, SIGINT); // ended by it, as without a device to remove
+            EXPECT_EQ(run.err, "");
+        }
+        EXPECT_EQ(scratch.entries(), 0u);
+    }
+    ::close(stopped);
+}
+
+TEST(HostileUse, UnusableTemporaryDirectorySaysWhy) {
+    ScratchDirectory scratch;
+    const std::string file = scratch.path + "/file";
+    std::ofstream(file) << "not a directory";
+    const std::string loop = scratch.path + "/loop";
+    std::filesystem::create_directory_symlink(loop, loop);
+    struct Case {
+        std::string tmpdir;
+        int error;
+    };
+    const std::vector<Case> cases = {
+        {scratch.path + "/missing", ENOENT},
+        {file, ENOTDIR},
+        {loop, ELOOP},
+        {"/" + std::string(5000, 'd'), ENAMETOOLONG},
+        {scratch.path + "/new\nline", ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tmpdir.substr(0, 80));
+        ChildSetup setup;
+        setup.environment = {"TMPDIR=" + c.tmpdir};
+        auto run = test::ChildProcess({cli, "--simulate"}, setup).wait(10s);
+        EXPECT_EQ(run.exitStatus, 2);
+        std::string shown = c.tmpdir;
+        if (const auto newline = shown.find('\n'); newline != std::string::npos) {
+            shown.replace(newline, 1, "\\n");
+        }
+        EXPECT_EQ(run.err, reasonLine("cannot use TMPDIR=\"" + shown +
+                                      "\" for the simulated device: " + std::strerror(c.error)));
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(scratch.entries(), 2u); // the file and the loop, nothing made beside them
 }
 
 TEST(HostileUse, SecondInterruptDuringTheCleanUpEndsItAtOnce) {
@@ -269,29 +349,36 @@ TEST(HostileUse, SecondInterruptDuringTheCleanUpEndsItAtOnce) {
     ::close(errTerminal);
 }
 
-std::string reasonLine(const std::string& reason) {
-    return "sparwick-cli: " + reason + "\n";
-}
-
-TEST(HostileUse, BusyPortSaysSo) {
+TEST(HostileUse, BusyPortSaysSoAndIsLeftToItsHolder) {
     test::FarEnd pty;
     const std::string path = pty.devicePath();
     giveToCliUser(path);
-    ChildSetup setup;
-    setup.user = cliUser();
-    // Held by a program that locks it (another update), and by one that takes it for
-    // exclusive use.
-    for (bool locked : {true, false}) {
-        SCOPED_TRACE(locked ? "flock" : "TIOCEXCL");
+    struct Case {
+        const char* what;
+        bool locked; // flock, as another update holds it; else TIOCEXCL, as a terminal does
+        bool asRoot; // which TIOCEXCL does not keep out
+    };
+    for (const Case& c : {Case{"flock", true, false}, Case{"TIOCEXCL", false, false},
+                          Case{"TIOCEXCL, run by root", false, true}}) {
+        SCOPED_TRACE(c.what);
         int holder = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(holder, 0);
-        ASSERT_EQ(locked ? ::flock(holder, LOCK_EX) : ::ioctl(holder, TIOCEXCL), 0);
+        ASSERT_EQ(c.locked ? ::flock(holder, LOCK_EX) : ::ioctl(holder, TIOCEXCL), 0);
+        ChildSetup setup;
+        if (!c.asRoot) {
+            setup.user = cliUser();
+        }
         auto run = test::ChildProcess(update(path), setup).wait(10s);
+        int stillExclusive = 0;
+        ::ioctl(holder, TIOCGEXCL, &stillExclusive);
         ::ioctl(holder, TIOCNXCL);
         ::close(holder);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.err, reasonLine("busy: " + path + " is in use by another program"));
         EXPECT_EQ(run.out, "");
+        // Nothing written into the holder's conversation, and its flag kept.
+        EXPECT_EQ(pty.receive(1, 20ms), "");
+        EXPECT_EQ(stillExclusive, c.locked ? 0 : 1);
     }
 }
 
@@ -349,18 +436,45 @@ TEST(HostileUse, OwnTerminalIsRefusedAndLeftAsItWas) {
 }
 
 TEST(HostileUse, NamesThatCannotBeAPortAreUsageErrors) {
-    for (const char* name : {"", "-", "COM0", "COM01", "com33", "Com3", "COM1 ", " COM1", "COM100",
-                             "COM256", "COM3x", "XYZ9", "\\\\.\\COM3"}) {
-        SCOPED_TRACE(name);
+    // As given, and as the reason shows it: control characters escaped.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"", ""},
+        {"-", "-"},
+        {"COM0", "COM0"},
+        {"COM01", "COM01"},
+        {"com33", "com33"},
+        {"Com3", "Com3"},
+        {"COM1 ", "COM1 "},
+        {" COM1", " COM1"},
+        {"COM100", "COM100"},
+        {"COM256", "COM256"},
+        {"COM3x", "COM3x"},
+        {"XYZ9", "XYZ9"},
+        {"\\\\.\\COM3", "\\\\.\\COM3"},
+        {"COM1\n\x1b[2J", "COM1\\n\\x1b[2J"},
+    };
+    for (const auto& [name, shown] : names) {
+        SCOPED_TRACE(shown);
         auto run = test::runChild({cli, "--port", name}, 10s);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_TRUE(run.err.starts_with(std::string("sparwick-cli: not a port name: \"") + name +
-                                        "\" (COM1 to COM99"))
+        EXPECT_TRUE(
+            run.err.starts_with("sparwick-cli: not a port name: \"" + shown + "\" (COM1 to COM99"))
             << run.err;
         EXPECT_NE(run.err.find("device path"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("\nusage: sparwick-cli --port PORT"), std::string::npos);
     }
+}
+
+TEST(HostileUse, FileInTheWorkingDirectoryIsTakenAsARelativePath) {
+    // A link here, with no slash in its name: it leads to no terminal, which is the reason
+    // given, rather than its not being a COM name.
+    const std::string name = "sparwick-port-" + std::to_string(::getpid()) + ".lnk";
+    std::filesystem::create_symlink("/dev/null", name);
+    auto run = test::runChild({cli, "--port", name}, 10s);
+    std::filesystem::remove(name);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(run.err.starts_with(reasonLine("not a serial device: " + name))) << run.err;
 }
 
 } // namespace

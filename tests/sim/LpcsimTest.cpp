@@ -252,6 +252,14 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         EXPECT_NE(errors().find("lpcsim: "), std::string::npos) << text;
         EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << text;
     }
+    // A number beyond 32 bits is refused for that, not for its form.
+    for (const std::string rule :
+         {"sync#4294967296=silent", "erase=status:99999999999", "data-line=drop:4294967296"}) {
+        Lpcsim sim({"--link", link, "--fault", rule}, dir / "errors");
+        EXPECT_EQ(sim.exitStatus(), 2) << rule;
+        EXPECT_NE(errors().find("is too large (at most 4294967295)"), std::string::npos)
+            << errors();
+    }
 }
 
 TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelpAndItsVersionOnVersion) {
