@@ -156,6 +156,29 @@ private slots:
         QCOMPARE(program.dialog.speedBox().currentIndex(), 0);
     }
 
+    // The keys of a Windows dialog: Enter presses the focused button (here an update with no
+    // port, which the fatal box ends), and anywhere else ends the dialog, as Escape does.
+    void keys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("onUpdate");
+        QTest::newRow("Enter in the port box") << int(Qt::Key_Return) << false;
+        QTest::newRow("Enter on Update Software") << int(Qt::Key_Return) << true;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+    }
+    void keys() {
+        QFETCH(int, key);
+        QFETCH(bool, onUpdate);
+        Program program({});
+        QWidget* target = &program.dialog.portBox();
+        if (onUpdate) {
+            target = &program.dialog.updateButton();
+        }
+        target->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+        QCOMPARE(program.dialog.isVisible(), onUpdate);
+        QCOMPARE(program.user.boxes.size(), std::size_t{onUpdate ? 1u : 0u});
+    }
+
     // No port to read: the progress dialog was up, the fatal box ends the update, and the
     // dialog is ready again.
     void fatalWithoutAPort_data() {
