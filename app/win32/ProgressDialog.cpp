@@ -1,8 +1,10 @@
 #include "app/win32/ProgressDialog.h"
 
+#include "app/DialogTexts.h"
 #include "app/win32/ResourceIds.h"
 
 #include <commctrl.h>
+#include <string>
 
 namespace sparwick::app {
 namespace {
@@ -22,6 +24,19 @@ ProgressDialog::ProgressDialog(HINSTANCE module)
     : Win32Dialog(module, IDD_PROGRESS_DIALOG) {}
 
 void ProgressDialog::setProgress(int percent) {
+    show(percent);
+}
+
+void ProgressDialog::setVerifyProgress(int percent) {
+    if (!verifying && window()) {
+        verifying = true;
+        const std::string message(text::verifying);
+        ::SetDlgItemTextA(window(), IDC_PROGRESS_MESSAGE, message.c_str());
+    }
+    show(percent);
+}
+
+void ProgressDialog::show(int percent) {
     HWND self = window();
     // Without a window there is nothing to paint; a null window would mean the desktop.
     if (!self) {

@@ -16,6 +16,8 @@
 #define IDC_PORT_COMBO 1001
 #define IDC_SPEED_COMBO 1002
 #define IDC_PROGRESS_BAR 1004
+#define IDC_PROGRESS_MESSAGE 1005 // its text changes when the update reads the flash back
+#define IDC_ABOUT_NOTICE 1006     // set from the build's and the command line's choices
 
 // A dialog's initial data: the strings its list controls start with, in the resource
 // type of that name. Windows' headers have no name for it.

@@ -1,5 +1,6 @@
 #include "app/win32/UpdaterApp.h"
 
+#include "app/DialogCommandLine.h"
 #include "app/win32/DialogMessageBox.h"
 #include "app/win32/UpdaterDialog.h"
 #include "flash/UpdateMessages.h"
@@ -17,7 +18,16 @@ bool UpdaterApp::initInstance() {
 
     setMessageBoxHook(showDialogMessageBox);
 
-    UpdaterDialog dialog(instance);
+    const DialogCommandLine line =
+        parseDialogCommandLine(commandLine, builtInOptions(), OptionStyle::windows);
+    if (line.unknown) {
+        // There is no console to write to: the box says it.
+        showMessage(usageMessage(*line.unknown, OptionStyle::windows));
+        status = 2;
+        return false;
+    }
+
+    UpdaterDialog dialog(instance, line.options);
     if (dialog.doModal(nullptr) == -1) {
         // Without its dialog the program would end without a word.
         showMessage(msg::fatalError);

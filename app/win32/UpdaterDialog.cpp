@@ -11,8 +11,9 @@
 
 namespace sparwick::app {
 
-UpdaterDialog::UpdaterDialog(HINSTANCE module)
+UpdaterDialog::UpdaterDialog(HINSTANCE module, const UpdateOptions& options)
     : Win32Dialog(module, IDD_UPDATER_DIALOG)
+    , updateOptions(options)
     , icon(::LoadIconA(module, MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
 
 BOOL UpdaterDialog::onInitDialog() {
@@ -50,7 +51,7 @@ INT_PTR UpdaterDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
             if (!updating) {
-                AboutDialog(moduleInstance()).doModal(window());
+                AboutDialog(moduleInstance(), updateOptions).doModal(window());
             }
             return TRUE;
         }
@@ -104,7 +105,7 @@ void UpdaterDialog::updateSoftware() {
             readChoices(ComboBox(::GetDlgItem(window(), IDC_PORT_COMBO)),
                         ComboBox(::GetDlgItem(window(), IDC_SPEED_COMBO)));
         IspFlasher flasher;
-        flasher.program(progress, choices.portName, choices.highSpeed);
+        flasher.program(progress, choices.portName, choices.highSpeed, updateOptions);
         progress.destroyWindow();
     });
     // After a failure: its message has been shown over the progress window, and only now

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/win32/Win32Dialog.h"
+#include "flash/UpdateOptions.h"
 
 namespace sparwick::app {
 
@@ -9,7 +10,8 @@ namespace sparwick::app {
 // appearance to the message that ends it.
 class UpdaterDialog : public Win32Dialog {
 public:
-    explicit UpdaterDialog(HINSTANCE module);
+    // options: what every update of this dialog does beyond the port and the speed.
+    UpdaterDialog(HINSTANCE module, const UpdateOptions& options);
 
 protected:
     BOOL onInitDialog() override;
@@ -21,6 +23,7 @@ private:
     bool paintMinimised();
     void updateSoftware();
 
+    UpdateOptions updateOptions;
     HICON icon;
     // Set while an update runs. Input that reached the dialog meanwhile is only handled
     // in the modal loop of the update's message box: a click queued then must not start

@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """Draws Sparwick's icon, a spark over a chip with its pins, and writes it as a Windows
 icon file with a 16x16 and a 32x32 image (32-bit colour with alpha, and the 1-bit mask
-that older shells draw from). The committed sparwick.ico is this script's output:
+that older shells draw from), or as one PNG image of either size for Linux. The committed
+sparwick.ico and the PNGs in resources/icons are this script's output:
 
     resources/win32/make-icon.py resources/win32/sparwick.ico
+    resources/win32/make-icon.py --png 16 resources/icons/16x16/sparwick.png
+    resources/win32/make-icon.py --png 32 resources/icons/32x32/sparwick.png
 """
 import struct
 import sys
+import zlib
+
+SIZES = [16, 32]
 
 CHIP = (0x3A, 0x2A, 0x1E)  # the package, dark grey-brown (BGR)
 PIN = (0xB0, 0xB8, 0xC0)  # pins, silver
@@ -77,8 +83,29 @@ def icon(sizes):
     return out + b"".join(images)
 
 
+def png(size):
+    """One image as a PNG: 8-bit RGBA, rows top down, no interlace."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    raw = bytearray()
+    for y in range(size):
+        raw.append(0)  # no filter
+        for x in range(size):
+            c = pixel(size, x, y)
+            raw += bytes(4) if c is None else bytes((c[2], c[1], c[0], 0xFF))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: make-icon.py OUTPUT.ico")
-    with open(sys.argv[1], "wb") as f:
-        f.write(icon([16, 32]))
+    if len(sys.argv) == 2:
+        data = icon(SIZES)
+    elif len(sys.argv) == 4 and sys.argv[1] == "--png" and int(sys.argv[2]) in SIZES:
+        data = png(int(sys.argv[2]))
+    else:
+        sys.exit("usage: make-icon.py OUTPUT.ico | make-icon.py --png 16|32 OUTPUT.png")
+    with open(sys.argv[-1], "wb") as f:
+        f.write(data)

@@ -3,7 +3,7 @@
 display, the simulated device behind a COM port of the Wine stage that tests/wine makes,
 keys sent with xdotool, and what the dialogs show read back with guiprobe.exe.
 
-  gui_test.py [options] SCENARIO        update, no-port, failure-retry or about-cancel
+  gui_test.py [options] SCENARIO        update, no-port, failure-retry, about-cancel or verify
 
 Every wait has a deadline; whatever a scenario started (X server, window manager, wine
 server and its programs, the simulated device) is ended when it ends, however it ends.
@@ -33,11 +33,17 @@ MESSAGE_TITLE = "sparwick"
 SUCCESS = "Software successfully upgraded!"
 FATAL = "Fatal Error. Contract Norvane for assistance."
 SECTOR_FAILURE = "Software upgrade failed. Could not execute sector command."
+VERIFY_FAILURE = "Software upgrade failed. Flash verify failed."
+# The bit that the device flips in its second copy: 2048 bytes into block 1.
+FIRST_DIFFERENCE = "First difference at offset 6144 (0x01800)"
+VERIFYING = "Verifying the flash. Please wait..."
 
 UPDATE_BUTTON = 1000
 PORT_BOX = 1001
 SPEED_BOX = 1002
 PROGRESS_BAR = 1004
+PROGRESS_MESSAGE = 1005
+ABOUT_NOTICE = 1006
 CANCEL_BUTTON = 2
 MESSAGE_TEXT = 65535  # the static text of a message box
 
@@ -344,9 +350,10 @@ class Scenario:
         for number in range(1, 257):
             self.stage.unplug(number)
 
-    def start_program(self):
+    def start_program(self, *arguments):
         self.program = self.processes.start("sparwick",
-                                            ["wine", self.options.exe], env=self.stage.env())
+                                            ["wine", self.options.exe, *arguments],
+                                            env=self.stage.env())
         return self.probe.wait(MAIN_TITLE, START_S)
 
     def program_ends(self):
@@ -503,11 +510,14 @@ class Scenario:
         self.program_ends()
         self.flash_is_the_image(device)
 
+    def open_about(self, main):
+        self.display.keys(main, "alt+space", "Up", "Return")
+        self.probe.wait(ABOUT_TITLE, SHORT_S)
+
     def about_cancel(self):
         """The system menu's last item opens the About box; Cancel ends the program."""
         main = self.start_program()
-        self.display.keys(main, "alt+space", "Up", "Return")
-        self.probe.wait(ABOUT_TITLE, SHORT_S)
+        self.open_about(main)
         texts = [text for _, kind, text in self.probe.controls(ABOUT_TITLE) if kind == "Static"]
         check("Norvane Brumetor Sparwick v3.2.0" in texts, f"About box texts {texts}")
         check(any(text.startswith("Copyright") for text in texts), f"About box texts {texts}")
@@ -519,12 +529,37 @@ class Scenario:
         self.probe.gone(MAIN_TITLE, SHORT_S)
         self.program_ends()
 
+    def verify(self):
+        """/fast and /verify on the command line: the update reads the flash back as a
+        second phase of the progress dialog, and a copy that went wrong ends in the box
+        that names the first difference, with the firmware not started. The About box
+        says what the updates do."""
+        device = self.device(faults=["copy#2=corrupt"])
+        main = self.start_program("/fast", "/verify")
+        self.press(UPDATE_BUTTON)
+        shown = self.message(UPDATE_S)
+        check(shown.startswith(VERIFY_FAILURE) and FIRST_DIFFERENCE in shown,
+              f'message "{shown}"')
+        # The progress dialog stays up under the box, as the read-back left it.
+        texts = {ident: text for ident, _, text in self.probe.controls(PROGRESS_TITLE)}
+        check(texts.get(PROGRESS_MESSAGE) == VERIFYING, f"progress dialog texts {texts}")
+        self.dismiss_message()
+        self.expect_idle()
+        check(device.wait(0) is None, "the device was not started")
+        self.open_about(main)
+        notice = {ident: text for ident, _, text in self.probe.controls(ABOUT_TITLE)}
+        check(notice.get(ABOUT_NOTICE) == "Fast, verified updates", f"About box texts {notice}")
+        self.close_with_key(ABOUT_TITLE, "space")
+        self.press(CANCEL_BUTTON)
+        self.program_ends()
+
 
 SCENARIOS = {
     "update": Scenario.update,
     "no-port": Scenario.no_port,
     "failure-retry": Scenario.failure_retry,
     "about-cancel": Scenario.about_cancel,
+    "verify": Scenario.verify,
 }
 
 

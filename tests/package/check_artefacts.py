@@ -24,20 +24,34 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "wine"))
 from wine_stage import Stage, StageError  # noqa: E402
 
 SUCCESS = "Software successfully upgraded!"
-# The files of the Debian package, and nothing else: no test program, no tool.
+# The files of each Debian package, and nothing else: no test program, no tool.
+DOCUMENTS = ("README.md", "copyright", "changelog.gz")
 DEB_FILES = {
-    "usr/bin/sparwick-cli",
-    "usr/bin/lpcsim",
-    "usr/share/man/man1/sparwick-cli.1.gz",
-    "usr/share/man/man1/lpcsim.1.gz",
-    "usr/share/doc/sparwick/README.md",
-    "usr/share/doc/sparwick/copyright",
-    "usr/share/doc/sparwick/changelog.gz",
+    "sparwick-cli": {
+        "usr/bin/sparwick-cli",
+        "usr/bin/lpcsim",
+        "usr/share/man/man1/sparwick-cli.1.gz",
+        "usr/share/man/man1/lpcsim.1.gz",
+    } | {f"usr/share/doc/sparwick-cli/{name}" for name in DOCUMENTS},
+    "sparwick": {
+        "usr/bin/sparwick",
+        "usr/share/man/man1/sparwick.1.gz",
+        "usr/share/applications/sparwick.desktop",
+        "usr/share/icons/hicolor/16x16/apps/sparwick.png",
+        "usr/share/icons/hicolor/32x32/apps/sparwick.png",
+    } | {f"usr/share/doc/sparwick/{name}" for name in DOCUMENTS},
 }
+# What each package's programs are, for --version.
+PROGRAMS = {"sparwick-cli": ("sparwick-cli", "lpcsim"), "sparwick": ("sparwick",)}
 ZIP_FILES = {"sparwick.exe", "sparwick-cli.exe", "README.txt"}
 # Libraries that every program linked by the C++ compiler needs; dpkg-shlibdeps must
-# have found them.
-LIBRARY_DEPENDENCIES = ("libc6", "libstdc++6")
+# have found them. The dialog program needs Qt's widgets and its X11 platform as well; the
+# command line no GUI library at all, so that a headless station can take it.
+LIBRARY_DEPENDENCIES = {
+    "sparwick-cli": ("libc6", "libstdc++6"),
+    "sparwick": ("libc6", "libstdc++6", "libqt6widgets6", "qt6-qpa-plugins"),
+}
+GUI_LIBRARIES = re.compile(r"qt|libx|gtk|libgl", re.IGNORECASE)
 
 UPDATE_S = 100
 WINE_S = 120
@@ -68,16 +82,16 @@ class Artefacts:
         self.dist = Path(args.dist)
         self.version = args.version
         self.product = args.product
-        self.deb_file = self.dist / f"sparwick_{self.version}_amd64.deb"
+        self.debs = {name: self.dist / f"{name}_{self.version}_amd64.deb" for name in DEB_FILES}
         self.zip_file = self.dist / f"sparwick-{self.version}-win64.zip"
         self.sums = self.dist / "SHA256SUMS"
         self.scratch = Path(args.scratch) / args.check
-        for path in (self.deb_file, self.zip_file, self.sums):
+        for path in (*self.debs.values(), self.zip_file, self.sums):
             check(path.is_file(), f"{path} is missing: run scripts/package first")
 
-    def unpacked_deb(self):
-        root = self.scratch / "deb"
-        result = run(["dpkg-deb", "-x", self.deb_file, root], 60)
+    def unpacked_deb(self, package):
+        root = self.scratch / package
+        result = run(["dpkg-deb", "-x", self.debs[package], root], 60)
         check(result.returncode == 0, f"dpkg-deb -x failed: {result.stderr}")
         return root
 
@@ -88,7 +102,7 @@ class Artefacts:
         for line in self.sums.read_text().splitlines():
             digest, name = line.split(maxsplit=1)
             listed[name.lstrip("*")] = digest
-        check(set(listed) == {self.deb_file.name, self.zip_file.name},
+        check(set(listed) == {deb.name for deb in self.debs.values()} | {self.zip_file.name},
               f"SHA256SUMS lists {sorted(listed)}")
         for name, digest in listed.items():
             actual = hashlib.sha256((self.dist / name).read_bytes()).hexdigest()
@@ -97,55 +111,69 @@ class Artefacts:
     def lintian(self):
         env = dict(os.environ, TMPDIR=str(self.scratch))
         # Errors and warnings fail; the informational tags are shown.
-        result = run(["lintian", "--fail-on", "error,warning", "--display-info", self.deb_file],
-                     280, env=env)
+        result = run(["lintian", "--fail-on", "error,warning", "--display-info",
+                      *self.debs.values()], 280, env=env)
         show("lintian", result.stdout)
         tags = [line for line in result.stdout.splitlines() if re.match(r"[EW]: ", line)]
         check(result.returncode == 0 and not tags,
               f"lintian exited with {result.returncode}: {tags or result.stderr}")
 
     def deb_contents(self):
-        fields = run(["dpkg-deb", "-f", self.deb_file], 30).stdout
-        show("control", fields)
-        control = dict(re.findall(r"^(\S+): (.*)$", fields, re.MULTILINE))
-        check(control.get("Package") == "sparwick", f"Package: {control.get('Package')}")
-        check(control.get("Version") == self.version, f"Version: {control.get('Version')}")
-        check(control.get("Architecture") == "amd64", "Architecture")
-        check(control.get("Section") == "electronics", f"Section: {control.get('Section')}")
-        check(control.get("Maintainer"), "no Maintainer")
-        depends = [d.split()[0] for d in control.get("Depends", "").split(", ") if d]
-        for library in LIBRARY_DEPENDENCIES:
-            check(library in depends, f"Depends names no {library}: {depends}")
+        for package, deb in self.debs.items():
+            fields = run(["dpkg-deb", "-f", deb], 30).stdout
+            show(f"control of {package}", fields)
+            control = dict(re.findall(r"^(\S+): (.*)$", fields, re.MULTILINE))
+            check(control.get("Package") == package, f"Package: {control.get('Package')}")
+            check(control.get("Version") == self.version, f"Version: {control.get('Version')}")
+            check(control.get("Architecture") == "amd64", "Architecture")
+            check(control.get("Section") == "electronics", f"Section: {control.get('Section')}")
+            check(control.get("Maintainer"), "no Maintainer")
+            depends = [d.split()[0] for d in control.get("Depends", "").split(", ") if d]
+            for library in LIBRARY_DEPENDENCIES[package]:
+                check(library in depends, f"{package}: Depends names no {library}: {depends}")
+            if package == "sparwick-cli":
+                gui = [d for d in depends if GUI_LIBRARIES.search(d)]
+                check(not gui, f"{package} depends on GUI libraries: {gui}")
 
-        listing = run(["dpkg-deb", "-c", self.deb_file], 30).stdout
-        files = {line.split()[-1].removeprefix("./") for line in listing.splitlines()
-                 if not line.startswith("d")}
-        check(files == DEB_FILES, f"the package holds {sorted(files)}")
+            listing = run(["dpkg-deb", "-c", deb], 30).stdout
+            files = {line.split()[-1].removeprefix("./") for line in listing.splitlines()
+                     if not line.startswith("d")}
+            check(files == DEB_FILES[package], f"{package} holds {sorted(files)}")
 
-        root = self.unpacked_deb()
-        cli = run([root / "usr/bin/sparwick-cli", "--version"], 30)
-        check((cli.returncode, cli.stdout) == (0, self.product + "\n"),
-              f"sparwick-cli --version: {cli.returncode} {cli.stdout!r} {cli.stderr!r}")
-        sim = run([root / "usr/bin/lpcsim", "--version"], 30)
-        check((sim.returncode, sim.stdout) == (0, f"lpcsim {self.version}\n"),
-              f"lpcsim --version: {sim.returncode} {sim.stdout!r} {sim.stderr!r}")
-        changelog = gzip.decompress((root / "usr/share/doc/sparwick/changelog.gz").read_bytes())
-        check(changelog.startswith(f"sparwick ({self.version}) ".encode()),
-              f"changelog: {changelog[:60]!r}")
+            root = self.unpacked_deb(package)
+            for program in PROGRAMS[package]:
+                expected = f"lpcsim {self.version}\n" if program == "lpcsim" else self.product + "\n"
+                result = run([root / "usr/bin" / program, "--version"], 30)
+                check((result.returncode, result.stdout) == (0, expected),
+                      f"{program} --version: {result.returncode} {result.stdout!r} "
+                      f"{result.stderr!r}")
+            changelog = gzip.decompress(
+                (root / f"usr/share/doc/{package}/changelog.gz").read_bytes())
+            check(changelog.startswith(f"sparwick ({self.version}) ".encode()),
+                  f"changelog: {changelog[:60]!r}")
+
+        desktop = (self.unpacked_deb("sparwick") /
+                   "usr/share/applications/sparwick.desktop").read_text()
+        for entry in ("Exec=sparwick", "Icon=sparwick", "Type=Application"):
+            check(entry in desktop.splitlines(), f"sparwick.desktop lacks {entry}")
 
     def deb_update(self):
-        root = self.unpacked_deb()
+        root = self.unpacked_deb("sparwick-cli")
         result = run([root / "usr/bin/sparwick-cli", "--simulate", "--speed", "low"], UPDATE_S)
         show("sparwick-cli --simulate --speed low", result.stderr)
         check(result.returncode == 0, f"the update exited with {result.returncode}")
         check(SUCCESS in result.stdout, f"no success message: {result.stdout[-300:]!r}")
 
     def man_pages(self):
-        root = self.unpacked_deb()
         env = dict(os.environ, MANWIDTH="80", MANPAGER="cat", PAGER="cat", LC_ALL="C.UTF-8")
-        for program, sections in (
-                ("sparwick-cli", ["EXIT STATUS", "SERIAL PORTS", "dialout", "/dev/ttyUSB0"]),
-                ("lpcsim", ["SIGNALS", "SIGUSR1", "EXIT STATUS"])):
+        for package, program, sections in (
+                ("sparwick-cli", "sparwick-cli",
+                 ["EXIT STATUS", "SERIAL PORTS", "dialout", "/dev/ttyUSB0"]),
+                ("sparwick-cli", "lpcsim", ["SIGNALS", "SIGUSR1", "EXIT STATUS"]),
+                ("sparwick", "sparwick", ["EXIT STATUS", "SERIAL PORTS", "dialout", "F1"])):
+            root = self.scratch / package
+            if not root.exists():
+                self.unpacked_deb(package)
             page = root / f"usr/share/man/man1/{program}.1.gz"
             check(gzip.open(page).read().startswith(b".\\\""), f"{page.name} is no man page")
             result = run(["man", "--warnings", "-l", page], 30, env=env)
