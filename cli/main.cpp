@@ -102,14 +102,18 @@ int main(int argc, char** argv) {
     auto* countOption = app.add_option("--count", count, "with --station: stop after N boards")
                             ->check(CLI::PositiveNumber)
                             ->needs(stationFlag);
-    app.add_option("--log", line.logPath,
-                   "append one JSON line per board to FILE, synced to disk before the next");
+    auto* logOption =
+        app.add_option("--log", line.logPath,
+                       "append one JSON line per board to FILE, synced to disk before the next");
     // A supervisor's worker: one board, and events instead of text on standard output.
     app.add_flag("--worker", worker)->group("");
     app.add_flag("--await-board", options.awaitBoard)->group("");
     app.add_flag("--boot-code", options.readBootCode)->group("");
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
+    for (auto* productionLine : {stationFlag, logOption}) {
+        productionLine->excludes(simulateFlag)->excludes(listFlag);
+    }
     simulateFlag->excludes(listFlag);
 
     try {
