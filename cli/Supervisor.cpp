@@ -280,10 +280,15 @@ private:
                 return 10;
             }
         }
-        if (terminal) {
-            return static_cast<int>(redrawInterval.count());
+        auto timeout = terminal ? std::chrono::milliseconds(redrawInterval) : 1000ms;
+        const auto now = Clock::now();
+        for (const Port& port : ports) {
+            if (port.restartAt) {
+                timeout = std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(std::max(
+                                                *port.restartAt - now, Clock::duration{})));
+            }
         }
-        return 1000;
+        return static_cast<int>(timeout.count());
     }
 
     void interrupt(int signal) {
@@ -353,8 +358,13 @@ private:
     void line(Port& port, const std::string& text, bool events) {
         const auto event = events ? parseEvent(text) : std::nullopt;
         if (!event) {
-            port.stray = text;
-            show(port, text, stderr);
+            if (port.stray.empty()) {
+                port.stray = text;
+            }
+            // A station's port without a board says why only once, when its worker ends.
+            if (port.boardOn) {
+                show(port, text, stderr);
+            }
             return;
         }
         using Kind = WorkerEvent::Kind;
@@ -376,6 +386,9 @@ private:
             if (port.message.empty() || event->text.starts_with(msg::success) ||
                 event->text.starts_with("Software upgrade failed.")) {
                 port.message = event->text;
+            }
+            if (!port.boardOn) {
+                break;
             }
             show(port, event->text,
                  event->text.starts_with(msg::success) || event->text.starts_with("Verified ")
