@@ -465,6 +465,8 @@ private:
             ++port.failed;
             ++failed;
         }
+        // The record first: a board reported as done is on the disk.
+        keepRecord(port);
         if (run.station) {
             show(port,
                  port.result + " (" + std::to_string(port.passed) + " passed, " +
@@ -472,7 +474,6 @@ private:
                      " passed, " + std::to_string(failed) + " failed in all)",
                  stdout);
         }
-        keepRecord(port);
         ++boardsDone;
         if (run.count && boardsDone >= *run.count) {
             stopping = true;
