@@ -8,6 +8,7 @@
 #include "cli/InterruptScope.h"
 #include "cli/RecordFile.h"
 #include "cli/Sha256.h"
+#include "cli/SignalPipe.h"
 #include "cli/Update.h"
 #include "cli/WorkerProcess.h"
 #include "cli/WorkerStream.h"
@@ -37,67 +38,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::array<int, 4> interruptions = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // A station's port whose worker ended without a board (the adapter is gone, the port
 // busy) is tried again after this long.
 constexpr auto retryPause = 2s;
 // How often a terminal's lines are redrawn while nothing else happens: the elapsed time.
 constexpr auto redrawInterval = 250ms;
 constexpr int barWidth = 20;
-
-constinit int signalPipeWrite = -1;
-
-extern "C" void noteSignal(int number) {
-    const int saved = errno;
-    const unsigned char byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] const auto written = ::write(signalPipeWrite, &byte, 1);
-    errno = saved;
-}
-
-// Interruptions arrive as bytes on a pipe that the loop polls, for as long as it lives.
-class SignalPipe {
-public:
-    SignalPipe() {
-        std::array<int, 2> ends{};
-        if (::pipe2(ends.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-            throw std::system_error(errno, std::generic_category(), "pipe");
-        }
-        readEnd = ends[0];
-        signalPipeWrite = ends[1];
-        struct sigaction action {};
-        action.sa_handler = noteSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (std::size_t i = 0; i < interruptions.size(); ++i) {
-            ::sigaction(interruptions[i], &action, &previous[i]);
-        }
-    }
-    ~SignalPipe() {
-        for (std::size_t i = 0; i < interruptions.size(); ++i) {
-            ::sigaction(interruptions[i], &previous[i], nullptr);
-        }
-        ::close(signalPipeWrite);
-        signalPipeWrite = -1;
-        ::close(readEnd);
-    }
-    SignalPipe(const SignalPipe&) = delete;
-    SignalPipe& operator=(const SignalPipe&) = delete;
-
-    int fd() const { return readEnd; }
-    // The signals noted since the last call.
-    std::vector<int> take() {
-        std::vector<int> taken;
-        unsigned char byte = 0;
-        while (::read(readEnd, &byte, 1) == 1) {
-            taken.push_back(byte);
-        }
-        return taken;
-    }
-
-private:
-    int readEnd = -1;
-    std::array<struct sigaction, interruptions.size()> previous{};
-};
 
 enum class Phase { starting, waiting, writing, verifying, ended };
 
