@@ -9,3 +9,12 @@ namespace sparwick::cli {
 void prepareProcess();
 
 } // namespace sparwick::cli
+
+#include <string>
+
+namespace sparwick::cli {
+
+// The path of this program's executable, for starting workers of its own.
+std::string ownExecutable();
+
+} // namespace sparwick::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sparwick::cli {
 
@@ -28,5 +29,17 @@ bool namesFileHere(const std::string& name);
 
 // How a port that no COM name selects is given, for the reason of a refused name.
 const char* otherPortsHint();
+
+} // namespace sparwick::cli
+
+namespace sparwick::cli {
+
+// What tells two names of one port apart from two ports: two paths (or a COM name's device
+// and a udev link) with the same identity are one device.
+std::string deviceIdentity(const std::string& path);
+
+// The USB serial ports present now, as --port takes them: on Linux the paths of the
+// ttyUSB and ttyACM devices, in the order of their numbers.
+std::vector<std::string> usbSerialPorts();
 
 } // namespace sparwick::cli

@@ -22,6 +22,12 @@ enum ExitStatus : int {
 ExitStatus runUpdate(const std::string& portName, bool highSpeed,
                      const UpdateOptions& options = {});
 
+// The same update run by a supervisor's worker: nothing for a person to read, only the
+// events of WorkerStream on standard output (progress, the messages, what it learnt of the
+// board). Interruptions end it as they end runUpdate.
+ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
+                           const UpdateOptions& options);
+
 // Runs the same update against a simulated device of this part in-process, then reads
 // the device's flash back and says whether every byte is the image's.
 ExitStatus runSimulatedUpdate(std::uint32_t partId, bool highSpeed,

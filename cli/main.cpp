@@ -3,6 +3,7 @@
 // update ended in its exit status.
 #include "cli/PortArgument.h"
 #include "cli/ProcessSetup.h"
+#include "cli/ProductionLine.h"
 #include "cli/Update.h"
 #include "flash/FlashLayout.h"
 
@@ -36,6 +37,8 @@ std::string partList(std::string_view separator, bool withSectors) {
 
 std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify]\n"
+           "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
+           "                    [--speed high|low] [--fast] [--verify]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
            "] [--speed high|low] [--fast] [--verify]\n"
@@ -55,7 +58,10 @@ int main(int argc, char** argv) {
     CLI::App app{"Writes the firmware this program carries into an LPC2000-family device "
                  "through its serial ISP boot loader.",
                  "sparwick-cli"};
-    std::string port;
+    std::vector<std::string> ports;
+    ProductionLineChoices line;
+    bool worker = false;
+    unsigned count = 0;
     std::string speed = "high";
     bool simulate = false;
     bool list = false;
@@ -67,9 +73,13 @@ int main(int argc, char** argv) {
     }
     UpdateOptions options;
 
-    auto* portOption = app.add_option(
-        "--port", port,
-        "the device's COM port as --list-ports shows it, or the path of a serial device");
+    auto* portOption =
+        app.add_option("--port", ports,
+                       "the device's COM port as --list-ports shows it, or the path of a serial "
+                       "device; several for several boards at once, usb for every USB serial "
+                       "port present")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--speed", speed, "line speed: high (115200 baud) or low (19200 baud)")
         ->check(CLI::IsMember({"high", "low"}))
         ->capture_default_str();
@@ -86,8 +96,25 @@ int main(int argc, char** argv) {
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
         ->excludes(listFlag);
+    auto* stationFlag = app.add_flag(
+        "--station", line.station,
+        "keep each port's loop going until Ctrl-C: wait for a board in ISP mode, update it, "
+        "report, wait for the next");
+    auto* countOption = app.add_option("--count", count, "with --station: stop after N boards")
+                            ->check(CLI::PositiveNumber)
+                            ->needs(stationFlag);
+    auto* logOption =
+        app.add_option("--log", line.logPath,
+                       "append one JSON line per board to FILE, synced to disk before the next");
+    // A supervisor's worker: one board, and events instead of text on standard output.
+    app.add_flag("--worker", worker)->group("");
+    app.add_flag("--await-board", options.awaitBoard)->group("");
+    app.add_flag("--boot-code", options.readBootCode)->group("");
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
+    for (auto* productionLine : {stationFlag, logOption}) {
+        productionLine->excludes(simulateFlag)->excludes(listFlag);
+    }
     simulateFlag->excludes(listFlag);
 
     try {
@@ -110,9 +137,23 @@ int main(int argc, char** argv) {
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
     }
-    const PortChoice choice = choosePort(port);
+    line.ports = ports;
+    line.highSpeed = highSpeed;
+    line.options = options;
+    line.count = countOption->count() > 0 ? std::optional<unsigned>(count) : std::nullopt;
+    line.usage = usage();
+    if (!worker && needsSupervisor(line)) {
+        return runProductionLine(line);
+    }
+    if (ports.size() != 1) {
+        return usageError("a worker takes one --port");
+    }
+    const PortChoice choice = choosePort(ports.front());
     if (!choice.refusal.empty()) {
         return usageError(choice.refusal, choice.withUsage);
+    }
+    if (worker) {
+        return runWorkerUpdate(choice.portName, highSpeed, options);
     }
     return runUpdate(choice.portName, highSpeed, options);
 }

@@ -13,12 +13,13 @@ struct SupportedPart {
     std::string_view idReply; // the exact reply to "J\r\n"
     std::uint32_t partId;
     std::int32_t sectorCount;
+    std::string_view name; // as the user manual names the part
 };
 
 // Compared in this order.
 inline constexpr std::array<SupportedPart, 2> supportedParts{{
-    {"0\r\n196389\r\n", 196389, 27},
-    {"0\r\n196387\r\n", 196387, 15},
+    {"0\r\n196389\r\n", 196389, 27, "LPC2138"},
+    {"0\r\n196387\r\n", 196387, 15, "LPC2136"},
 }};
 
 // The last byte offset of each flash sector; a part with fewer sectors uses the first

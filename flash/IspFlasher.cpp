@@ -9,6 +9,7 @@
 #include "platform/Sleep.h"
 #include "serial/OsalSerialPort.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sparwick {
@@ -37,6 +38,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
     verified.reset();
+    learnt = {};
     carried.load();
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);
@@ -49,11 +51,18 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
 
     UpdateContext context(options);
     context.synchronize();
+    if (options.awaitBoard) {
+        progressSink.boardAnswered();
+    }
     context.setEchoOff();
     context.unlock();
     context.checkPartId();
     const std::int32_t sectors = context.readSectorCount();
     const std::int32_t last = sectors - 1;
+    learnt.partId = context.partId();
+    if (options.readBootCode) {
+        learnt.bootCode = context.readBootCode();
+    }
 
     // An image the part cannot hold is refused before the erase, so that a device that
     // cannot take it keeps the firmware it has.
@@ -72,6 +81,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         const std::int32_t sector = layout::sectorOfOffset(offset, sectors);
         context.prepareSectors(sector, sector);
         context.copyRamToFlash(offset, layout::ramBufferAddress, layout::copyLength);
+        learnt.bytesWritten = std::min(size, offset + layout::blockSize);
         progressSink.setProgress(percentDone(offset, size));
     }
 
@@ -79,6 +89,7 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // update with the firmware not started.
     if (options.verify) {
         verified = FlashReadBack(context).verifyFlash(image, progressSink);
+        learnt.bytesVerified = verified ? verified->size() : 0;
     }
 
     context.goToAddress(layout::startAddress);

@@ -11,6 +11,15 @@
 
 namespace sparwick {
 
+// What an update learnt of its board and did to it, as far as it got: for a record of the
+// board, whether the update succeeded or not.
+struct UpdateFacts {
+    std::uint32_t partId = 0;            // 0 until the handshake identified the part
+    std::optional<std::string> bootCode; // "major.minor", when asked for and answered
+    std::uint32_t bytesWritten = 0;      // bytes of the image copied to flash
+    std::uint32_t bytesVerified = 0;     // bytes read back and found as sent
+};
+
 // One press of "Update Software": writes the firmware image this program carries into
 // the flash of the device on portName and starts it. Ends with the success message and
 // true, or with a failure's message and UserAbort (or a framework error). Destroying the
@@ -31,10 +40,13 @@ public:
     // What the last program with options.verify read back and found as sent; nothing
     // when it did not verify or did not get that far.
     const std::optional<ReadBackRange>& verifiedRange() const { return verified; }
+    // What the last program learnt and did, also when it failed or was interrupted.
+    const UpdateFacts& facts() const { return learnt; }
 
 private:
     CarriedImage carried;
     std::optional<ReadBackRange> verified;
+    UpdateFacts learnt;
 };
 
 } // namespace sparwick

@@ -37,6 +37,15 @@ inline constexpr std::string_view copyCommand = "C ";
 inline constexpr std::string_view goCommand = "G ";
 inline constexpr std::string_view armModeSuffix = " A\r\n";
 
+// The boot code version: "K\r\n" is answered with the status, then the minor and the
+// major version number, each on a line of its own.
+inline constexpr std::string_view readBootCode = "K\r\n";
+// The longest such reply: a status and two numbers of up to three digits.
+inline constexpr std::int32_t bootCodeReplyMaxLength = 13;
+
+// A station waiting for its next board sends "?" this often, until one answers.
+inline constexpr std::uint32_t probeIntervalMs = 500;
+
 // Every reply is awaited this long in all.
 inline constexpr std::uint32_t replyTimeoutMs = 1000;
 // Before "?": wait this long, then discard whatever is pending.

@@ -12,6 +12,8 @@ public:
     // report: percent of the bytes checked, from 0 to 100. A sink that shows only the
     // writing (the dialog's) has nothing to do.
     virtual void setVerifyProgress(int /*percent*/) {}
+    // An update that waits for its board (UpdateOptions::awaitBoard): a board answered.
+    virtual void boardAnswered() {}
 };
 
 } // namespace sparwick

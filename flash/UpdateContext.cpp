@@ -10,6 +10,7 @@
 #include "serial/OsalSerialPort.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace sparwick {
@@ -63,21 +64,52 @@ void UpdateContext::exchange(const char* line, std::string_view expected,
 }
 
 bool UpdateContext::synchronize() {
-    OsalSerialPort& port = OsalSerialPort::instance();
-    port.purge(isp::purgeDelayMs);
-    sendLine(isp::syncRequest.data());
-    // The first reply is the device's sign of life at all: a port that did not open, or a
-    // device that is absent or not in upgrade mode, ends here with the long message.
-    char reply[isp::replyBufferSize];
-    std::uint32_t bytesRead = 0;
-    if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
-                   isp::replyTimeoutMs) ||
-        received(reply, bytesRead) != isp::syncReply) {
-        abortWithMessage(msg::noDevice);
+    if (options.awaitBoard) {
+        awaitBoard();
+    } else {
+        OsalSerialPort& port = OsalSerialPort::instance();
+        port.purge(isp::purgeDelayMs);
+        sendLine(isp::syncRequest.data());
+        // The first reply is the device's sign of life at all: a port that did not open, or
+        // a device that is absent or not in upgrade mode, ends here with the long message.
+        char reply[isp::replyBufferSize];
+        std::uint32_t bytesRead = 0;
+        if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
+                       isp::replyTimeoutMs) ||
+            received(reply, bytesRead) != isp::syncReply) {
+            abortWithMessage(msg::noDevice);
+        }
     }
     exchange(isp::syncWord.data(), isp::syncWordReply, msg::syncFailure);
     exchange(isp::crystal.data(), isp::crystalReply, msg::clockFailure);
     return true;
+}
+
+void UpdateContext::awaitBoard() {
+    // Only a boot loader fresh from reset answers "?" with "Synchronized": one that has
+    // started its firmware does not, nor one that failed and is still synchronised (to it
+    // "?" is the start of a command line). Nothing else is sent until a board answers.
+    OsalSerialPort& port = OsalSerialPort::instance();
+    for (;;) {
+        const auto started = std::chrono::steady_clock::now();
+        port.purge(isp::purgeDelayMs);
+        sendLine(isp::syncRequest.data());
+        char reply[isp::replyBufferSize];
+        std::uint32_t bytesRead = 0;
+        if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
+                       isp::probeIntervalMs)) {
+            abortWithMessage(msg::couldNotCommunicate); // the port is not open, or gone
+        }
+        if (received(reply, bytesRead) == isp::syncReply) {
+            return;
+        }
+        // A board that echoes or chatters ends the read early; the interval stays the same.
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        if (spent.count() < isp::probeIntervalMs) {
+            sleepMilliseconds(isp::probeIntervalMs - static_cast<std::uint32_t>(spent.count()));
+        }
+    }
 }
 
 bool UpdateContext::setEchoOff() {
@@ -98,6 +130,7 @@ std::int32_t UpdateContext::identifyPart() {
               static_cast<std::int32_t>(layout::supportedParts[0].idReply.size()));
     for (const auto& part : layout::supportedParts) {
         if (received(reply, bytesRead) == part.idReply) {
+            identifiedPart = part.partId;
             return part.sectorCount;
         }
     }
@@ -112,6 +145,37 @@ bool UpdateContext::checkPartId() {
 std::int32_t UpdateContext::readSectorCount() {
     N = identifyPart();
     return N;
+}
+
+std::optional<std::string> UpdateContext::readBootCode() {
+    sendLine(isp::readBootCode.data());
+    // The numbers' lengths are not known beforehand: the read ends once the device has
+    // been quiet for the channel's interval.
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    readReply(reply, bytesRead, isp::bootCodeReplyMaxLength);
+    std::string_view rest = received(reply, bytesRead);
+    const auto takeNumberLine = [&rest]() -> std::optional<std::string_view> {
+        const std::size_t end = rest.find(isp::lineEnd);
+        const std::string_view digits = rest.substr(0, end);
+        if (end == std::string_view::npos || digits.empty() ||
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        rest.remove_prefix(end + isp::lineEnd.size());
+        return digits;
+    };
+    if (!rest.starts_with(isp::success)) {
+        return std::nullopt;
+    }
+    rest.remove_prefix(isp::success.size());
+    const auto minor = takeNumberLine();
+    const auto major = takeNumberLine();
+    if (!minor || !major || !rest.empty()) {
+        return std::nullopt;
+    }
+    return std::string(*major) + "." + std::string(*minor);
 }
 
 bool UpdateContext::prepareSectors(std::int32_t start, std::int32_t end) {

@@ -3,6 +3,8 @@
 #include "flash/UpdateOptions.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace sparwick {
@@ -21,6 +23,8 @@ public:
     bool unlock();
     bool checkPartId();
     std::int32_t readSectorCount();
+    // The boot code version as "major.minor" (K); nothing when the reply is out of shape.
+    std::optional<std::string> readBootCode();
 
     // Flash sectors start to end, both within the part: nothing is sent otherwise.
     bool prepareSectors(std::int32_t start, std::int32_t end);
@@ -37,6 +41,8 @@ public:
     bool goToAddress(std::uint32_t address);
 
     std::int32_t sectorCount() const { return N; }
+    // The part's identification number once the handshake has read it, else 0.
+    std::uint32_t partId() const { return identifiedPart; }
 
 private:
     // The read-back's R exchange is made of the same routines.
@@ -52,6 +58,8 @@ private:
     bool sendChecksum(std::uint32_t sum);
     void expectReply(std::string_view expected, std::string_view failure);
     std::int32_t identifyPart();
+    // "?" until a board answers "Synchronized" (UpdateOptions::awaitBoard).
+    void awaitBoard();
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is
     // not 0; returns the sum of the bytes.
     std::uint32_t sendDataLines(const std::uint8_t* data, std::uint32_t count,
@@ -63,6 +71,7 @@ private:
     bool checksumAccepted(std::uint32_t sum);
 
     std::int32_t N = 0;
+    std::uint32_t identifiedPart = 0;
     UpdateOptions options;
 };
 

@@ -12,6 +12,12 @@ struct UpdateOptions {
     // After the last block is in flash and before the go, read back every byte written
     // and compare it with the image as it was sent.
     bool verify = false;
+    // Instead of one "?", send "?" every isp::probeIntervalMs until a freshly reset boot
+    // loader answers it, and nothing else before that: a station waiting for its next board.
+    bool awaitBoard = false;
+    // After the handshake, ask the boot loader for its boot code version (K), for a record
+    // of the board.
+    bool readBootCode = false;
 };
 
 } // namespace sparwick

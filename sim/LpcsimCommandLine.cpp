@@ -76,7 +76,10 @@ std::string LpcsimCommandLine::usage() {
            "  --link PATH        where to put the link to the pseudo-terminal\n"
            "  --part ID          the part: 196389 (27 sectors, default) or 196387 (15)\n"
            "  --flash-in FILE    flash contents at power-on (default: all erased)\n"
-           "  --flash-out FILE   where the whole flash goes on exit\n"
+           "  --flash-out FILE   where the whole flash goes on exit; %d in FILE stands for\n"
+           "                     the board's number\n"
+           "  --boards N         a production line's N boards: a moment after each G the next\n"
+           "                     board is there, fresh from reset, its flash erased\n"
            "  --exit-after-go    stop once G has been answered\n"
            "  --wire[=BAUD]      take a real line's byte time, at the host's rate or BAUD\n"
            "  --latency MS       a USB adapter's latency timer towards the host: bytes pass\n"
@@ -91,6 +94,14 @@ std::string LpcsimCommandLine::usage() {
            "  --log FILE         every line received and sent, with times\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
+}
+
+std::string LpcsimCommandLine::flashOutPath(std::uint32_t board) const {
+    std::string path = flashOut;
+    if (const std::size_t at = path.find("%d"); at != std::string::npos) {
+        path.replace(at, 2, std::to_string(board));
+    }
+    return path;
 }
 
 LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args) {
@@ -164,6 +175,14 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
         } else if (name == "--flash-out") {
             if (const auto v = takeValue()) {
                 result.flashOut = *v;
+            }
+        } else if (name == "--boards") {
+            if (const auto v = takeValue()) {
+                if (const auto n = positiveNumber(*v)) {
+                    result.boardCount = *n;
+                } else {
+                    error = "--boards " + *v + ": the number of boards is a positive number";
+                }
             }
         } else if (name == "--log") {
             if (const auto v = takeValue()) {

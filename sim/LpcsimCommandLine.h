@@ -11,6 +11,7 @@ namespace sparwick::sim {
 // lpcsim's command line:
 //   lpcsim --link PATH [--part 196389|196387] [--flash-in FILE] [--flash-out FILE]
 //          [--exit-after-go] [--wire[=BAUD]] [--latency MS] [--fault RULE]... [--log FILE]
+//          [--boards N]
 //   lpcsim --help | --version
 // Options take their value as the next argument or after '='; --wire takes one only
 // after '='.
@@ -27,10 +28,15 @@ public:
     const std::string& errorMessage() const { return error; }
     const DeviceOptions& deviceOptions() const { return options; }
     const std::string& flashOutPath() const { return flashOut; }
+    // How many boards come one after another, each after the last one's G.
+    std::uint32_t boards() const { return boardCount; }
+    // Where board (counted from 1) leaves its flash: --flash-out with %d for the number.
+    std::string flashOutPath(std::uint32_t board) const;
 
 private:
     DeviceOptions options;
     std::string flashOut;
+    std::uint32_t boardCount = 1;
     bool help = false;
     bool version = false;
     std::string error;

@@ -169,6 +169,19 @@ void SimulatedDevice::powerCycle() {
     [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
 }
 
+void SimulatedDevice::replaceBoard() {
+    const std::lock_guard lock(mutex);
+    BootLoaderPort& port = *this;
+    bootLoader = std::make_unique<BootLoader>(
+        requirePart(options.partId), std::span<const std::uint8_t>(), faults, port, log.get());
+    bootLoader->setByteTime(uart->byteTime());
+    resetLine();
+    ++powerCycles;
+    event("the next board, erased, in ISP mode");
+    const char wake = 0;
+    [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
+}
+
 void SimulatedDevice::addFault(const FaultRule& rule) {
     const std::lock_guard lock(mutex);
     faults.add(rule);

@@ -49,6 +49,9 @@ public:
 
     // Power off and on: waiting for "?", echo on, locked; the flash is kept.
     void powerCycle();
+    // The next board of a production line in its place: fresh from reset in ISP mode, its
+    // flash erased. Fault rules keep counting over every board.
+    void replaceBoard();
     void addFault(const FaultRule& rule);
 
     // The whole flash, the part's full size.

@@ -2,6 +2,7 @@
 #include "sim/SimulatedDevice.h"
 
 #include <SparwickVersion.h>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <fstream>
@@ -20,6 +21,8 @@ constexpr int usageError = 2;
 constexpr int runError = 1;
 // How often the main thread looks whether the device has stopped after G.
 constexpr long signalPollNanoseconds = 50'000'000;
+// How long a board of a line runs its firmware before the next board is there.
+constexpr auto boardChange = std::chrono::milliseconds{300};
 
 bool writeFlash(const std::string& path, const std::vector<std::uint8_t>& flash) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -58,9 +61,13 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // With several boards the main thread decides when the line ends.
+    const std::uint32_t boards = commandLine.boards();
+    sparwick::sim::DeviceOptions deviceOptions = commandLine.deviceOptions();
+    deviceOptions.exitAfterGo = deviceOptions.exitAfterGo && boards == 1;
     std::optional<SimulatedDevice> device;
     try {
-        device.emplace(commandLine.deviceOptions());
+        device.emplace(deviceOptions);
     } catch (const std::invalid_argument& error) {
         std::cerr << "lpcsim: " << error.what() << "\n";
         return usageError;
@@ -71,6 +78,10 @@ int main(int argc, char** argv) {
     std::cout << "ready " << device->path() << std::endl;
 
     const bool exitAfterGo = commandLine.deviceOptions().exitAfterGo;
+    std::uint32_t board = 1;
+    // When the current board started its firmware; the epoch while it has not.
+    std::chrono::steady_clock::time_point startedFirmware{};
+    int status = 0;
     for (;;) {
         const timespec poll = {0, signalPollNanoseconds};
         const int signal = sigtimedwait(&signals, nullptr, &poll);
@@ -84,14 +95,34 @@ int main(int argc, char** argv) {
         if (exitAfterGo && device->waitUntilStopped(std::chrono::milliseconds{0})) {
             break;
         }
+        if (boards > 1 && device->wentToUserCode()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (startedFirmware == std::chrono::steady_clock::time_point{}) {
+                startedFirmware = now;
+            } else if (now - startedFirmware >= boardChange) {
+                if (exitAfterGo && board == boards) {
+                    break;
+                }
+                if (board < boards) {
+                    if (!commandLine.flashOutPath().empty() &&
+                        !writeFlash(commandLine.flashOutPath(board), device->flash())) {
+                        std::cerr << "lpcsim: cannot write --flash-out "
+                                  << commandLine.flashOutPath(board) << "\n";
+                        status = runError;
+                    }
+                    device->replaceBoard();
+                    ++board;
+                    startedFirmware = {};
+                }
+            }
+        }
     }
 
     // The dump is complete before the link goes: whoever waits for the link to vanish
     // finds the whole flash.
-    int status = 0;
     if (!commandLine.flashOutPath().empty() &&
-        !writeFlash(commandLine.flashOutPath(), device->flash())) {
-        std::cerr << "lpcsim: cannot write --flash-out " << commandLine.flashOutPath() << "\n";
+        !writeFlash(commandLine.flashOutPath(board), device->flash())) {
+        std::cerr << "lpcsim: cannot write --flash-out " << commandLine.flashOutPath(board) << "\n";
         status = runError;
     }
     device.reset();

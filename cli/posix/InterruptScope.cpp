@@ -20,7 +20,9 @@
 namespace sparwick::cli {
 namespace {
 
-constexpr std::array<int, 3> interruptions = {SIGINT, SIGTERM, SIGHUP};
+// Ctrl-\ (SIGQUIT) too: its default would end the process with the port held exclusively
+// and its line settings changed, refusing the next user as busy.
+constexpr std::array<int, 4> interruptions = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 constinit std::atomic<bool> ending{false};
 // Whether the message must first end the progress bar's line on the terminal.

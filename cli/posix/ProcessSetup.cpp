@@ -24,3 +24,14 @@ void prepareProcess() {
 }
 
 } // namespace sparwick::cli
+
+#include <filesystem>
+
+namespace sparwick::cli {
+
+std::string ownExecutable() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
+} // namespace sparwick::cli

@@ -7,3 +7,15 @@ namespace sparwick::cli {
 void prepareProcess() {}
 
 } // namespace sparwick::cli
+
+#include <windows.h>
+
+namespace sparwick::cli {
+
+std::string ownExecutable() {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
+} // namespace sparwick::cli

@@ -20,3 +20,23 @@ const char* otherPortsHint() {
 }
 
 } // namespace sparwick::cli
+
+namespace sparwick::cli {
+
+// COM names are not case-sensitive on Windows.
+std::string deviceIdentity(const std::string& path) {
+    std::string identity = path;
+    for (char& c : identity) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return identity;
+}
+
+// Not told apart on Windows yet: --port usb finds none there.
+std::vector<std::string> usbSerialPorts() {
+    return {};
+}
+
+} // namespace sparwick::cli

@@ -220,7 +220,7 @@ TEST_P(Interrupted, ReleasesThePortSaysWhatHappenedAndTheNextUpdateSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(BySignal, Interrupted,
                          ::testing::Values(Interruption{SIGINT, 130}, Interruption{SIGTERM, 143},
-                                           Interruption{SIGHUP, 129}),
+                                           Interruption{SIGHUP, 129}, Interruption{SIGQUIT, 131}),
                          [](const auto& param) { return ::sigabbrev_np(param.param.signal); });
 
 std::string reasonLine(const std::string& reason) {

@@ -49,6 +49,7 @@ public:
     void signal(int number);
     // Whether it has not ended yet; an ended child stays unreaped for wait.
     bool running() const;
+    pid_t id() const { return pid; }
     // Collects what is left of its captured streams and waits for its end; killed when it
     // has not ended by the deadline.
     ChildResult wait(std::chrono::milliseconds deadline);

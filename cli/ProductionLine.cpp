@@ -1,0 +1,44 @@
+#include "cli/ProductionLine.h"
+
+#include "cli/PortSet.h"
+#include "cli/ProcessSetup.h"
+#include "cli/Supervisor.h"
+#include "cli/Update.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace sparwick::cli {
+
+bool needsSupervisor(const ProductionLineChoices& choices) {
+    return choices.ports.size() > 1 || choices.station || !choices.logPath.empty() ||
+           std::find(choices.ports.begin(), choices.ports.end(), "usb") != choices.ports.end();
+}
+
+int runProductionLine(const ProductionLineChoices& choices) {
+    const PortSet set = choosePorts(choices.ports);
+    if (!set.refusal.empty()) {
+        std::fprintf(stderr, "sparwick-cli: %s\n%s", set.refusal.c_str(),
+                     set.withUsage ? choices.usage.c_str() : "");
+        return exitUsage;
+    }
+    if (set.fromUsb) {
+        std::printf("Ports:");
+        for (const std::string& port : set.ports) {
+            std::printf(" %s", port.c_str());
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    SupervisedRun run;
+    run.program = ownExecutable();
+    run.ports = set.ports;
+    run.highSpeed = choices.highSpeed;
+    run.options = choices.options;
+    run.station = choices.station;
+    run.count = choices.count;
+    run.logPath = choices.logPath;
+    return runSupervised(run);
+}
+
+} // namespace sparwick::cli

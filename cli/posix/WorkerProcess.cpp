@@ -1,0 +1,110 @@
+#include "cli/WorkerProcess.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace sparwick::cli {
+namespace {
+
+std::array<int, 2> makePipe() {
+    std::array<int, 2> ends{-1, -1};
+    if (::pipe2(ends.data(), O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    return ends;
+}
+
+void closeIfOpen(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace
+
+WorkerProcess::WorkerProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    auto outPipe = makePipe();
+    auto errPipe = makePipe();
+    const pid_t parent = ::getpid();
+    sigset_t none;
+    sigemptyset(&none);
+
+    pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            ::_exit(128 + SIGTERM); // the supervisor is already gone
+        }
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(outPipe[1], STDOUT_FILENO) < 0 ||
+            ::dup2(errPipe[1], STDERR_FILENO) < 0) {
+            ::_exit(127);
+        }
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    const int forkError = errno;
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    out = outPipe[0];
+    err = errPipe[0];
+    if (pid < 0) {
+        closeOutput();
+        closeErrors();
+        throw std::system_error(forkError, std::generic_category(), "fork");
+    }
+    // Set from both sides, so that a signal sent right after this finds the group.
+    ::setpgid(pid, pid);
+}
+
+WorkerProcess::~WorkerProcess() {
+    closeOutput();
+    closeErrors();
+    if (pid > 0 && !status) {
+        ::kill(pid, SIGKILL);
+        int ignored = 0;
+        ::waitpid(pid, &ignored, 0);
+    }
+}
+
+void WorkerProcess::closeOutput() {
+    closeIfOpen(out);
+}
+
+void WorkerProcess::closeErrors() {
+    closeIfOpen(err);
+}
+
+void WorkerProcess::signal(int number) {
+    if (pid > 0 && !status) {
+        ::kill(pid, number);
+    }
+}
+
+std::optional<int> WorkerProcess::exitStatus() {
+    if (!status && pid > 0) {
+        int raw = 0;
+        if (::waitpid(pid, &raw, WNOHANG) == pid) {
+            bySignal = WIFSIGNALED(raw);
+            status = bySignal ? 128 + WTERMSIG(raw) : WEXITSTATUS(raw);
+        }
+    }
+    return status;
+}
+
+} // namespace sparwick::cli

@@ -1,0 +1,273 @@
+// sparwick-cli on a production line: several boards at once, each through a worker process
+// of its own; a station that waits for each board; the record of every board. Each case
+// is a fault a line would meet: a board that fails, a worker that dies, Ctrl-C, the
+// supervisor killed, a record that cannot be written, one port named twice.
+#include "sim/SimulatedDevice.h"
+#include "tests/e2e/UpdateRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sstream>
+#include <unistd.h>
+
+namespace sparwick {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test::ChildSetup;
+
+const std::string cli = SPARWICK_CLI_PATH;
+const std::string lpcsim = SPARWICK_LPCSIM_PATH;
+constexpr std::size_t flashSize = 512000;
+
+struct Scratch {
+    Scratch() { fs::create_directories(dir); }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    fs::path dir = fs::temp_directory_path() /
+                   ("sparwick-line-" + std::to_string(::getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+};
+
+std::vector<std::string> lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(in, line);) {
+        all.push_back(line);
+    }
+    return all;
+}
+
+// The value of a field of a record line, as it stands in the JSON: "\"passed\"", "241092".
+std::string field(const std::string& record, const std::string& name) {
+    const std::string key = "\"" + name + "\":";
+    const std::size_t at = record.find(key);
+    if (at == std::string::npos) {
+        return "<missing>";
+    }
+    const std::size_t start = at + key.size();
+    std::size_t end = start;
+    if (record[start] == '"') {
+        end = record.find('"', start + 1) + 1;
+    } else {
+        end = record.find_first_of(",}", start);
+    }
+    return record.substr(start, end - start);
+}
+
+bool holdsImage(const std::vector<std::uint8_t>& flash) {
+    return test::firstDifference(flash, test::expectedFlash(test::shippedImage(), flashSize)) == -1;
+}
+
+// Reads the supervisor's lines until one holds text; false when none does in time.
+bool readUntil(test::ChildProcess& child, const std::string& text, std::string* seen = nullptr) {
+    for (;;) {
+        const std::string line = child.readLine(30s);
+        if (line.empty()) {
+            return false;
+        }
+        if (seen != nullptr) {
+            *seen += line + "\n";
+        }
+        if (line.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+}
+
+// The worker the supervisor runs for port, by its command line.
+pid_t workerOf(pid_t supervisor, const std::string& port) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+        if (parent == supervisor && args.find(port) != std::string::npos) {
+            return static_cast<pid_t>(std::stoi(name));
+        }
+    }
+    return -1;
+}
+
+TEST(ProductionLine, SeveralBoardsOfWhichOneFailsAreEachRecorded) {
+    Scratch scratch;
+    sim::SimulatedDevice good(sim::DeviceOptions{});
+    sim::DeviceOptions failing;
+    failing.faults.push_back(*sim::parseFaultRule("copy#3=status:9", nullptr));
+    sim::SimulatedDevice bad(failing);
+    const std::string record = (scratch.dir / "boards.jsonl").string();
+
+    const auto run = test::runChild(
+        {cli, "--port", good.path(), "--port", bad.path(), "--fast", "--log", record}, 60s);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_NE(run.out.find(good.path() + ": Software successfully upgraded!"), std::string::npos);
+    EXPECT_NE(run.err.find(bad.path() + ": Software upgrade failed. Failed copy RAM to flash."),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(holdsImage(good.flash()));
+    EXPECT_TRUE(good.wentToUserCode());
+    EXPECT_FALSE(bad.wentToUserCode());
+
+    const auto entries = lines(record);
+    ASSERT_EQ(entries.size(), 2u);
+    for (const std::string& entry : entries) {
+        const bool passed = field(entry, "port") == "\"" + good.path() + "\"";
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(field(entry, "result"), passed ? "\"passed\"" : "\"failed\"");
+        EXPECT_EQ(field(entry, "part_id"), "196389");
+        EXPECT_EQ(field(entry, "part_name"), "\"LPC2138\"");
+        EXPECT_EQ(field(entry, "boot_code"), "\"2.12\"");
+        // Two blocks reached the flash before the third copy failed.
+        EXPECT_EQ(field(entry, "bytes_written"), passed ? "241092" : "8192");
+        EXPECT_EQ(field(entry, "image_sha256").size(), 66u);
+    }
+}
+
+TEST(ProductionLine, KilledWorkerAndCtrlCTouchNoOtherBoardAndLeaveThePortsUsable) {
+    sim::SimulatedDevice first(sim::DeviceOptions{});
+    sim::SimulatedDevice second(sim::DeviceOptions{});
+    test::ChildProcess supervisor(
+        {cli, "--port", first.path(), "--port", second.path(), "--speed", "low"}, ChildSetup{});
+    ASSERT_TRUE(readUntil(supervisor, first.path() + ": progress 3%"));
+    const pid_t worker = workerOf(supervisor.id(), first.path());
+    ASSERT_GT(worker, 0);
+    ::kill(worker, SIGKILL);
+    ASSERT_TRUE(readUntil(supervisor, second.path() + ": progress 10%"));
+    supervisor.signal(SIGINT);
+    const auto run = supervisor.wait(20s);
+    EXPECT_EQ(run.exitStatus, 130) << run.err;
+    EXPECT_NE(run.err.find(first.path() + ": the worker ended by signal 9"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(second.path() + ": Update interrupted"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("Left incomplete: " + second.path()), std::string::npos) << run.out;
+
+    // Both boards, power-cycled as a technician would, take the next run.
+    first.powerCycle();
+    second.powerCycle();
+    const auto next =
+        test::runChild({cli, "--port", first.path(), "--port", second.path(), "--fast"}, 60s);
+    EXPECT_EQ(next.exitStatus, 0) << next.err;
+    EXPECT_TRUE(holdsImage(first.flash()));
+    EXPECT_TRUE(holdsImage(second.flash()));
+}
+
+TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
+    Scratch scratch;
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    const fs::path link = scratch.dir / "link";
+    fs::create_symlink(device.ptyPath(), link);
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases{
+        {{"--port", device.path(), "--log", (scratch.dir / "missing" / "x.jsonl").string()},
+         "cannot write the record"},
+        {{"--port", device.path(), "--log", scratch.dir.string()}, "cannot write the record"},
+        {{"--port", device.path(), "--port", device.path()}, "is given twice"},
+        {{"--port", device.path(), "--port", link.string()}, "are the same port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<std::string> args{cli, "--fast"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto run = test::runChild(args, 20s);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(device.statistics().synchronized);
+    const auto commands = device.statistics().commands;
+    EXPECT_TRUE(std::all_of(commands.begin(), commands.end(), [](auto n) { return n == 0; }));
+}
+
+// lpcsim standing in for a line of boards on one port.
+struct Line {
+    Line(const Scratch& scratch, std::vector<std::string> extra)
+        : link((scratch.dir / "lpc").string())
+        , process([&] {
+            std::vector<std::string> args{lpcsim, "--link", link, "--flash-out",
+                                          (scratch.dir / "board-%d.bin").string()};
+            args.insert(args.end(), extra.begin(), extra.end());
+            return args;
+        }()) {}
+    std::string link;
+    test::BackgroundProcess process;
+};
+
+std::vector<std::uint8_t> fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(ProductionLine, StationUpdatesEachBoardAndWaitsForAFailedOneToBePowerCycled) {
+    Scratch scratch;
+    Line line(scratch, {"--boards", "3", "--fault", "erase#2=status:9"});
+    ASSERT_EQ(line.process.readLine(10s), "ready " + line.link);
+    const std::string record = (scratch.dir / "boards.jsonl").string();
+    test::ChildProcess station(
+        {cli, "--port", line.link, "--station", "--count", "4", "--fast", "--log", record},
+        ChildSetup{});
+    std::string seen;
+    ASSERT_TRUE(readUntil(station, ": failed (1 passed, 1 failed", &seen)) << seen;
+    // The failed board stays synchronised and is not taken for a new one until it is
+    // power-cycled into ISP mode again.
+    line.process.signal(SIGUSR1);
+    const auto run = station.wait(30s);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_NE(run.out.find("all ports                  3       1"), std::string::npos) << run.out;
+
+    const auto entries = lines(record);
+    ASSERT_EQ(entries.size(), 4u);
+    const std::vector<std::string> results{"\"passed\"", "\"failed\"", "\"passed\"", "\"passed\""};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(field(entries[i], "result"), results[i]) << entries[i];
+    }
+    EXPECT_EQ(field(entries[3], "passed"), "3");
+    EXPECT_EQ(field(entries[3], "failed"), "1");
+    EXPECT_EQ(line.process.stop(10s), 0);
+    for (const char* board : {"board-1.bin", "board-2.bin", "board-3.bin"}) {
+        EXPECT_TRUE(holdsImage(fileBytes(scratch.dir / board))) << board;
+    }
+}
+
+TEST(ProductionLine, RecordKeepsEveryFinishedBoardWhenTheSupervisorIsKilled) {
+    Scratch scratch;
+    Line line(scratch, {"--boards", "5"});
+    ASSERT_EQ(line.process.readLine(10s), "ready " + line.link);
+    const std::string record = (scratch.dir / "boards.jsonl").string();
+    test::ChildProcess station({cli, "--port", line.link, "--station", "--fast", "--log", record},
+                               ChildSetup{});
+    ASSERT_TRUE(readUntil(station, ": passed (2 passed"));
+    station.signal(SIGKILL);
+    station.wait(10s);
+    const auto entries = lines(record);
+    ASSERT_GE(entries.size(), 2u);
+    for (const std::string& entry : entries) {
+        EXPECT_TRUE(entry.starts_with("{\"time\":") && entry.ends_with("}")) << entry;
+        EXPECT_EQ(field(entry, "result"), "\"passed\"");
+    }
+}
+
+} // namespace
+} // namespace sparwick
