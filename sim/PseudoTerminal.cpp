@@ -18,11 +18,12 @@ namespace {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-constexpr std::array<std::pair<speed_t, std::uint32_t>, 19> speeds = {{
+constexpr std::array<std::pair<speed_t, std::uint32_t>, 20> speeds = {{
     {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
     {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    {B921600, 921600},
 }};
 
 } // namespace

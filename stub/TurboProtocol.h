@@ -79,12 +79,12 @@ enum class Command : std::uint8_t {
 enum class Status : std::uint8_t {
     ok = TURBO_OK,
     unknownCommand = TURBO_ERR_COMMAND,
-    version = TURBO_ERR_VERSION,
+    wrongVersion = TURBO_ERR_VERSION,
     noHandshake = TURBO_ERR_HANDSHAKE,
-    length = TURBO_ERR_LENGTH,
-    crc = TURBO_ERR_CRC,
-    iap = TURBO_ERR_IAP,
-    range = TURBO_ERR_RANGE,
+    badLength = TURBO_ERR_LENGTH,
+    badCrc = TURBO_ERR_CRC,
+    iapFailed = TURBO_ERR_IAP,
+    outOfRange = TURBO_ERR_RANGE,
 };
 
 } // namespace sparwick::turbo
