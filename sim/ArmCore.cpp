@@ -1,11 +1,10 @@
 #include "sim/ArmCore.h"
 
-#include <unicorn/unicorn.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <stdexcept>
+#include <unicorn/unicorn.h>
 
 namespace sparwick::sim {
 
@@ -87,8 +86,8 @@ ArmCore::ArmCore(std::span<std::uint8_t> ram, std::uint32_t ramBase, std::span<s
         check(uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(invalidHook),
                           this, 1, 0),
               "memory hook");
-        check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(interruptHook), this,
-                          1, 0),
+        check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(interruptHook), this, 1,
+                          0),
               "exception hook");
     } catch (...) {
         uc_close(uc);
@@ -126,7 +125,9 @@ ArmCore::Stop ArmCore::run(std::uint64_t instructions) {
         return *stopping;
     }
     if (error != UC_ERR_OK) {
-        faultText = std::string(uc_strerror(error)) + " at pc " + hex(resumeAt);
+        faultText = (error == UC_ERR_INSN_INVALID ? std::string("undefined instruction")
+                                                  : std::string(uc_strerror(error))) +
+                    " at pc " + hex(resumeAt);
         stopping = Stop::fault;
         return Stop::fault;
     }

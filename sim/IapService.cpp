@@ -83,8 +83,8 @@ IapService::Result IapService::call(const std::array<std::uint32_t, 5>& command,
         break;
     }
     result.words[0] = status(outcome);
-    event("IAP " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " +
-          std::to_string(p[2]) + " " + std::to_string(p[3]) + ": " + std::to_string(result.words[0]));
+    event("IAP " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
+          " " + std::to_string(p[3]) + ": " + std::to_string(result.words[0]));
     return result;
 }
 

@@ -4,10 +4,9 @@
 #include "sim/FlashMemory.h"
 #include "sim/TrafficLog.h"
 
-#include <unicorn/unicorn.h>
-
 #include <algorithm>
 #include <array>
+#include <unicorn/unicorn.h>
 
 namespace sparwick::sim {
 
@@ -40,13 +39,12 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
     // Unicorn maps whole pages: the flash's copy is rounded up, the rest unreadable.
     flashView.resize((flashView.size() + pageSize - 1) / pageSize * pageSize, 0xFF);
     ArmCore::Board& board = *this;
-    core = std::make_unique<ArmCore>(
-        ramBytes, isp::ramBase, std::span(flashView),
-        std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-            {UartRegisters::base, UartRegisters::size},
-            {SystemControl::base, SystemControl::size},
-            {pinConnectBase, pageSize}},
-        board);
+    core = std::make_unique<ArmCore>(ramBytes, isp::ramBase, std::span(flashView),
+                                     std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                                         {UartRegisters::base, UartRegisters::size},
+                                         {SystemControl::base, SystemControl::size},
+                                         {pinConnectBase, pageSize}},
+                                     board);
     core->start(address, thumb);
     line.setTransparent(true);
     lastBaud = baud();
@@ -101,6 +99,9 @@ std::uint32_t RamProgram::read(std::uint32_t address, unsigned size) {
         const std::uint32_t value =
             uart.read(address - UartRegisters::base, clocks.peripheralClockHz());
         if (uart.idlePolls() >= idlePollsBeforePause) {
+            // The emulator stops before the read completes and runs it again on resume:
+            // a status read, which changes nothing. The next run gets as many reads.
+            uart.resetIdlePolls();
             core->pause();
         }
         return value;

@@ -32,9 +32,9 @@ public:
 
     // ram: the RAM as the boot loader left it; bootLoaderBaud: the rate the boot loader
     // talked at, which the UART keeps.
-    RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram,
-               FlashMemory& flash, Uart& line, std::uint32_t bootLoaderBaud,
-               FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
+    RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram, FlashMemory& flash,
+               Uart& line, std::uint32_t bootLoaderBaud, FaultInjector& faults,
+               BootLoaderPort& port, TrafficLog* log);
     ~RamProgram() override;
     RamProgram(const RamProgram&) = delete;
     RamProgram& operator=(const RamProgram&) = delete;

@@ -368,8 +368,8 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
         }
     } else if (options.wireBaud && ramProgram) {
         // The code in RAM has set the UART's rate itself.
-        byteTime = byteTimeOf(ramProgram->baud(),
-                              isp::startBits + isp::dataBits + ramProgram->stopBits());
+        byteTime =
+            byteTimeOf(ramProgram->baud(), isp::startBits + isp::dataBits + ramProgram->stopBits());
     } else if (options.wireBaud) {
         // The device's own UART: the given rate until B sets another.
         const std::uint32_t baud = bootLoader->requestedBaud().value_or(*options.wireBaud);
@@ -413,10 +413,9 @@ bool SimulatedDevice::runRamProgram(Clock::time_point now) {
         }
         const auto& go = *bootLoader->userCode();
         BootLoaderPort& port = *this;
-        ramProgram = std::make_unique<RamProgram>(go.address, go.thumbMode,
-                                                  bootLoader->ramContents(),
-                                                  bootLoader->userFlash(), *uart, baud, faults,
-                                                  port, log.get());
+        ramProgram = std::make_unique<RamProgram>(
+            go.address, go.thumbMode, bootLoader->ramContents(), bootLoader->userFlash(), *uart,
+            baud, faults, port, log.get());
     }
     const bool again = ramProgram->serve(now, hostBaud.value_or(0));
     refreshLineSettings(now);
@@ -429,8 +428,7 @@ void SimulatedDevice::checkFinished(Clock::time_point now) {
     }
     // Code in RAM runs until it starts the firmware; a device whose code ran away stays
     // dead, as a board would.
-    if (wentToRam() &&
-        (!ramProgram || ramProgram->state() != RamProgram::State::firmwareStarted)) {
+    if (wentToRam() && (!ramProgram || ramProgram->state() != RamProgram::State::firmwareStarted)) {
         return;
     }
     if (!finishBy) {

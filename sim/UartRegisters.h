@@ -34,6 +34,7 @@ public:
     // Consecutive reads of the line status that found nothing to receive: user code that
     // waits for the line, which the emulator leaves to run other things.
     std::uint32_t idlePolls() const { return polls; }
+    void resetIdlePolls() { polls = 0; }
 
 private:
     bool divisorLatches() const { return (lcr & 0x80) != 0; }

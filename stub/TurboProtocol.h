@@ -39,12 +39,13 @@
 #define TURBO_ERR_COMMAND 1   /* unknown command byte; value: the byte */
 #define TURBO_ERR_VERSION 2   /* handshake with another version; value: the flasher's */
 #define TURBO_ERR_HANDSHAKE 3 /* a command before a successful handshake */
-#define TURBO_ERR_LENGTH 4    /* data length not 4..4096 in words, or a copy longer than the
-                                 valid data; value: the length. A refused data length
-                                 leaves the stream out of step: end the session. */
-#define TURBO_ERR_CRC 5       /* the block's CRC-32 did not match; value: the CRC received */
-#define TURBO_ERR_IAP 6       /* the IAP call failed; value: its status code */
-#define TURBO_ERR_RANGE 7     /* CRC range outside the part's flash */
+#define TURBO_ERR_LENGTH                                                                           \
+    4                     /* data length not 4..4096 in words, or a copy longer than the           \
+                             valid data; value: the length. A refused data length                  \
+                             leaves the stream out of step: end the session. */
+#define TURBO_ERR_CRC 5   /* the block's CRC-32 did not match; value: the CRC received */
+#define TURBO_ERR_IAP 6   /* the IAP call failed; value: its status code */
+#define TURBO_ERR_RANGE 7 /* CRC range outside the part's flash */
 
 /* The boot ROM's IAP entry (Thumb) and the commands the flasher calls. */
 #define TURBO_IAP_ENTRY 0x7FFFFFF1

@@ -1,7 +1,6 @@
 #include "TurboTestClient.h"
 
 #include "../sim/IspTransfers.h"
-
 #include "stub/EmbeddedFlasher.h"
 
 #include <string>

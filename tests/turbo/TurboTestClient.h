@@ -1,7 +1,6 @@
 #pragma once
 
 #include "../sim/IspTestClient.h"
-
 #include "stub/TurboProtocol.h"
 
 #include <chrono>
