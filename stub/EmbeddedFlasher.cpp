@@ -14,18 +14,21 @@
 #define SPARWICK_HIDDEN [[gnu::visibility("hidden")]]
 #endif
 
+// clang-format off
 asm(".pushsection .rodata\n"
     ".balign 16\n"
-    ".globl sparwick_flasher_bytes\n" SPARWICK_HIDE(
-        "sparwick_flasher_bytes") "sparwick_flasher_bytes:\n"
-                                  ".incbin \"" SPARWICK_FLASHER_FILE "\"\n"
-                                  "sparwick_flasher_end:\n"
-                                  ".balign 4\n"
-                                  ".globl sparwick_flasher_size\n" SPARWICK_HIDE(
-                                      "sparwick_flasher_size") "sparwick_flasher_size:\n"
-                                                               ".long sparwick_flasher_end - "
-                                                               "sparwick_flasher_bytes\n"
-                                                               ".popsection\n");
+    ".globl sparwick_flasher_bytes\n"
+    SPARWICK_HIDE("sparwick_flasher_bytes")
+    "sparwick_flasher_bytes:\n"
+    ".incbin \"" SPARWICK_FLASHER_FILE "\"\n"
+    "sparwick_flasher_end:\n"
+    ".balign 4\n"
+    ".globl sparwick_flasher_size\n"
+    SPARWICK_HIDE("sparwick_flasher_size")
+    "sparwick_flasher_size:\n"
+    ".long sparwick_flasher_end - sparwick_flasher_bytes\n"
+    ".popsection\n");
+// clang-format on
 
 extern "C" {
 SPARWICK_HIDDEN extern const std::uint8_t sparwick_flasher_bytes[];
