@@ -4,18 +4,22 @@
 #error "SPARWICK_FLASHER_FILE names the flasher's image; the build sets it"
 #endif
 
-// Linked in as the firmware image is on Linux: read-only, word-aligned, its length beside
-// it, hidden in the executable that carries it (PE objects have no such visibility).
+// Linked in on every platform as the firmware image is on Linux: read-only, word-aligned,
+// its length beside it, hidden in the executable that carries it (PE has no such thing).
 #ifdef _WIN32
+#define SPARWICK_READ_ONLY ".section .rdata,\"dr\"\n"
+#define SPARWICK_PREVIOUS ".text\n"
 #define SPARWICK_HIDE(symbol) ""
 #define SPARWICK_HIDDEN
 #else
+#define SPARWICK_READ_ONLY ".pushsection .rodata\n"
+#define SPARWICK_PREVIOUS ".popsection\n"
 #define SPARWICK_HIDE(symbol) ".hidden " symbol "\n"
 #define SPARWICK_HIDDEN [[gnu::visibility("hidden")]]
 #endif
 
 // clang-format off
-asm(".pushsection .rodata\n"
+asm(SPARWICK_READ_ONLY
     ".balign 16\n"
     ".globl sparwick_flasher_bytes\n"
     SPARWICK_HIDE("sparwick_flasher_bytes")
@@ -27,7 +31,7 @@ asm(".pushsection .rodata\n"
     SPARWICK_HIDE("sparwick_flasher_size")
     "sparwick_flasher_size:\n"
     ".long sparwick_flasher_end - sparwick_flasher_bytes\n"
-    ".popsection\n");
+    SPARWICK_PREVIOUS);
 // clang-format on
 
 extern "C" {

@@ -36,12 +36,12 @@
 
 /* Reply statuses. */
 #define TURBO_OK 0
-#define TURBO_ERR_COMMAND 1   /* unknown command byte; value: the byte */
+#define TURBO_ERR_COMMAND 1   /* unknown command byte (handshake needed again); value: the byte */
 #define TURBO_ERR_VERSION 2   /* handshake with another version; value: the flasher's */
 #define TURBO_ERR_HANDSHAKE 3 /* a command before a successful handshake */
 /* A data length not a multiple of 4 from 4 to 4096, or a copy longer than the valid
  * data; value: the length. A refused data length leaves the stream out of step: the
- * bytes that follow are taken as requests, so the host ends the session. */
+ * bytes that follow are taken as requests, and only a new handshake is obeyed. */
 #define TURBO_ERR_LENGTH 4
 #define TURBO_ERR_CRC 5   /* the block's CRC-32 did not match; value: the CRC received */
 #define TURBO_ERR_IAP 6   /* the IAP call failed; value: its status code */

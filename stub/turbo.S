@@ -144,6 +144,9 @@ serve:
     beq cmd_crc
     cmp r4, #TURBO_CMD_GO
     beq cmd_go
+    @ Out of step with the host: nothing but a new handshake is obeyed, so that the data
+    @ taken for requests cannot erase or write anything.
+    mov r9, #0
     mov r0, #TURBO_ERR_COMMAND
     mov r1, r4
     b answer
@@ -193,6 +196,7 @@ cmd_data:
     mov r0, #TURBO_OK
     b answer
 bad_length:
+    mov r9, #0                  @ out of step, as after an unknown command
     mov r0, #TURBO_ERR_LENGTH
     mov r1, r5
     b answer

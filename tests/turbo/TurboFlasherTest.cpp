@@ -147,6 +147,8 @@ TEST_F(TurboFlasherTest, TheFlashersRulesAndTheIapsStatuses) {
         {Command::crc, {511999, 2}, Status::outOfRange, 512000},
         {Command::crc, {0xFFFFFFFF, 2}, Status::outOfRange, 512000},
         {static_cast<Command>('Z'), {}, Status::unknownCommand, 'Z'},
+        // Out of step: only a new handshake is obeyed.
+        {Command::prepare, {0, 0}, Status::noHandshake, 0},
     };
     startFlasher();
     ASSERT_EQ(turbo->hello().status, Status::ok);
