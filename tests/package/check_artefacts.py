@@ -37,7 +37,7 @@ DEB_FILES = {
 ZIP_FILES = {"sparwick.exe", "sparwick-cli.exe", "README.txt"}
 # Libraries that every program linked by the C++ compiler needs; dpkg-shlibdeps must
 # have found them.
-LIBRARY_DEPENDENCIES = ("libc6", "libstdc++6")
+LIBRARY_DEPENDENCIES = ("libc6", "libstdc++6", "libunicorn2")
 
 UPDATE_S = 100
 WINE_S = 120
