@@ -3,6 +3,7 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
+#include "flash/TurboSession.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
@@ -61,6 +62,12 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         abortWithMessage(msg::invalidPrepareSector);
     }
 
+    if (options.turbo) {
+        programThroughFlasher(context, image, progressSink, options);
+        showMessage(msg::success);
+        return true;
+    }
+
     context.prepareSectors(0, last);
     context.eraseSectors(0, last);
     // Sector 0 is left out: in ISP mode its first 64 bytes read back as the boot block's
@@ -84,6 +91,28 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     context.goToAddress(layout::startAddress);
     showMessage(msg::success);
     return true;
+}
+
+void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,
+                                       ProgressSink& progressSink, const UpdateOptions& options) {
+    const std::int32_t sectors = context.sectorCount();
+    const std::uint32_t size = image.size();
+    TurboSession flasher(options.turboBaud);
+    flasher.start(context);
+    flasher.prepareAndErase(0, static_cast<std::uint32_t>(sectors - 1));
+    std::uint32_t crc = 0;
+    std::uint32_t offset = 0;
+    for (; offset < size; offset += layout::blockSize) {
+        const std::span block(image.block(offset), layout::copyLength);
+        const auto sector = static_cast<std::uint32_t>(layout::sectorOfOffset(offset, sectors));
+        flasher.writeBlock(offset, block, sector);
+        crc = TurboSession::crc32(block, crc);
+        progressSink.setProgress(percentDone(offset, size));
+    }
+    if (options.verify) {
+        flasher.verify(offset, crc);
+    }
+    flasher.go();
 }
 
 } // namespace sparwick

@@ -11,6 +11,9 @@
 
 namespace sparwick {
 
+class FlashImage;
+class UpdateContext;
+
 // One press of "Update Software": writes the firmware image this program carries into
 // the flash of the device on portName and starts it. Ends with the success message and
 // true, or with a failure's message and UserAbort (or a framework error). Destroying the
@@ -33,6 +36,10 @@ public:
     const std::optional<ReadBackRange>& verifiedRange() const { return verified; }
 
 private:
+    // The blocks, the verify and the go through the turbo flasher, after the handshake.
+    void programThroughFlasher(UpdateContext& context, FlashImage& image,
+                               ProgressSink& progressSink, const UpdateOptions& options);
+
     CarriedImage carried;
     std::optional<ReadBackRange> verified;
 };

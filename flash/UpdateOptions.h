@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace sparwick {
 
 // Choices beyond the port and the speed that change how an update talks to the device.
@@ -12,6 +14,11 @@ struct UpdateOptions {
     // After the last block is in flash and before the go, read back every byte written
     // and compare it with the image as it was sent.
     bool verify = false;
+    // After the handshake, the image goes through the turbo flasher: loaded into the
+    // device's RAM and started there, it takes the blocks in binary at turboBaud with a
+    // CRC-32 each, and the verify (with verify) is a CRC-32 of the flash.
+    bool turbo = false;
+    std::uint32_t turboBaud = 921600;
 };
 
 } // namespace sparwick
