@@ -48,7 +48,10 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // tells the user what to check.
     port.selectPort(portName, highSpeed);
 
-    UpdateContext context(options);
+    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
+    UpdateOptions contextOptions = options;
+    contextOptions.fast = options.fast || options.turbo;
+    UpdateContext context(contextOptions);
     context.synchronize();
     context.setEchoOff();
     context.unlock();

@@ -16,7 +16,8 @@ struct UpdateOptions {
     bool verify = false;
     // After the handshake, the image goes through the turbo flasher: loaded into the
     // device's RAM and started there, it takes the blocks in binary at turboBaud with a
-    // CRC-32 each, and the verify (with verify) is a CRC-32 of the flash.
+    // CRC-32 each, and the verify (with verify) is a CRC-32 of the flash. The flasher
+    // itself goes into RAM as with fast.
     bool turbo = false;
     std::uint32_t turboBaud = 921600;
 };
