@@ -19,13 +19,10 @@ constexpr UpdateOptions turbo{.fast = false, .verify = false, .turbo = true};
 constexpr UpdateOptions turboVerify{.fast = false, .verify = true, .turbo = true};
 
 struct Device {
-    explicit Device(const std::vector<std::string>& faults, bool wire = false) {
+    explicit Device(const std::vector<std::string>& faults) {
         sim::DeviceOptions options;
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
-        }
-        if (wire) {
-            options.wireBaud = 0;
         }
         sim = std::make_unique<sim::SimulatedDevice>(options);
         standFor(port, sim->path());
@@ -40,8 +37,7 @@ std::string firstMessage(const test::UpdateOutcome& outcome) {
 }
 
 TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
-    // Paced at each end's rate: the boot loader's 115200, then the flasher's 921600.
-    Device device({}, true);
+    Device device({});
     const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
     ASSERT_TRUE(outcome.succeeded) << firstMessage(outcome);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{std::string(msg::success)});
