@@ -36,12 +36,12 @@ std::string partList(std::string_view separator, bool withSectors) {
 }
 
 std::string usage() {
-    return "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify]\n"
+    return "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
-           "                    [--speed high|low] [--fast] [--verify]\n"
+           "                    [--speed high|low] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
-           "] [--speed high|low] [--fast] [--verify]\n"
+           "] [--speed high|low] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --list-ports\n"
            "       sparwick-cli --help | --version\n";
 }
@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", options.fast,
                  "send the data lines back to back, paced by the device's XOFF/XON and "
                  "checked by its checksums; lines it refuses are sent again with the pause");
+    app.add_flag("--turbo", options.turbo,
+                 "load a flasher into the device's RAM and send the image to it in binary at "
+                 "921600 baud, each block with a CRC-32 (a --verify is a CRC-32 of the flash)");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")

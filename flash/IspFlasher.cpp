@@ -3,6 +3,7 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
+#include "flash/TurboSession.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
@@ -49,7 +50,10 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // tells the user what to check.
     port.selectPort(portName, highSpeed);
 
-    UpdateContext context(options);
+    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
+    UpdateOptions contextOptions = options;
+    contextOptions.fast = options.fast || options.turbo;
+    UpdateContext context(contextOptions);
     context.synchronize();
     if (options.awaitBoard) {
         progressSink.boardAnswered();
@@ -68,6 +72,12 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // cannot take it keeps the firmware it has.
     if (size > layout::flashSize(sectors)) {
         abortWithMessage(msg::invalidPrepareSector);
+    }
+
+    if (options.turbo) {
+        programThroughFlasher(context, image, progressSink, options);
+        showMessage(msg::success);
+        return true;
     }
 
     context.prepareSectors(0, last);
@@ -95,6 +105,31 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     context.goToAddress(layout::startAddress);
     showMessage(msg::success);
     return true;
+}
+
+void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,
+                                       ProgressSink& progressSink, const UpdateOptions& options) {
+    const std::int32_t sectors = context.sectorCount();
+    const std::uint32_t size = image.size();
+    TurboSession flasher(options.turboBaud);
+    flasher.start(context);
+    flasher.prepareAndErase(0, static_cast<std::uint32_t>(sectors - 1));
+    std::uint32_t crc = 0;
+    std::uint32_t offset = 0;
+    for (; offset < size; offset += layout::blockSize) {
+        const std::span block(image.block(offset), layout::copyLength);
+        const auto sector = static_cast<std::uint32_t>(layout::sectorOfOffset(offset, sectors));
+        flasher.writeBlock(offset, block, sector);
+        crc = TurboSession::crc32(block, crc);
+        learnt.bytesWritten = std::min(size, offset + layout::blockSize);
+        progressSink.setProgress(percentDone(offset, size));
+    }
+    if (options.verify) {
+        flasher.verify(offset, crc);
+        // The flash's CRC covers every block written, the image and the filling after it.
+        learnt.bytesVerified = size;
+    }
+    flasher.go();
 }
 
 } // namespace sparwick

@@ -19,6 +19,8 @@ struct UpdateFacts {
     std::uint32_t bytesWritten = 0;      // bytes of the image copied to flash
     std::uint32_t bytesVerified = 0;     // bytes read back and found as sent
 };
+class FlashImage;
+class UpdateContext;
 
 // One press of "Update Software": writes the firmware image this program carries into
 // the flash of the device on portName and starts it. Ends with the success message and
@@ -44,6 +46,10 @@ public:
     const UpdateFacts& facts() const { return learnt; }
 
 private:
+    // The blocks, the verify and the go through the turbo flasher, after the handshake.
+    void programThroughFlasher(UpdateContext& context, FlashImage& image,
+                               ProgressSink& progressSink, const UpdateOptions& options);
+
     CarriedImage carried;
     std::optional<ReadBackRange> verified;
     UpdateFacts learnt;

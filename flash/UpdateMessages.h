@@ -49,4 +49,10 @@ inline constexpr std::string_view readFailed = "Software upgrade failed. Failed 
 inline constexpr std::string_view readChecksumFailed =
     "Software upgrade failed. Failed checksum of flash read.";
 
+// The turbo flasher's steps: the prefix, the step and what went wrong, then how to
+// recover, since the device may be left running the flasher.
+inline constexpr std::string_view turboFailedPrefix = "Software upgrade failed. Turbo flasher: ";
+inline constexpr std::string_view turboRecovery =
+    "Remove power from the device and enter software upgrade mode again.";
+
 } // namespace sparwick::msg

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace sparwick {
 
 // Choices beyond the port and the speed that change how an update talks to the device.
@@ -18,6 +20,12 @@ struct UpdateOptions {
     // After the handshake, ask the boot loader for its boot code version (K), for a record
     // of the board.
     bool readBootCode = false;
+    // After the handshake, the image goes through the turbo flasher: loaded into the
+    // device's RAM and started there, it takes the blocks in binary at turboBaud with a
+    // CRC-32 each, and the verify (with verify) is a CRC-32 of the flash. The flasher
+    // itself goes into RAM as with fast.
+    bool turbo = false;
+    std::uint32_t turboBaud = 921600;
 };
 
 } // namespace sparwick

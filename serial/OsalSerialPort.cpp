@@ -179,6 +179,10 @@ bool OsalSerialPort::write(const char* bytes, std::int32_t length) {
     });
 }
 
+bool OsalSerialPort::switchToBinaryLine(std::uint32_t baud) {
+    return guarded([&] { return openFlag && serialsys::setBinaryLine(portHandle, baud); });
+}
+
 void OsalSerialPort::purge(std::uint32_t delayMs) {
     sleepMilliseconds(delayMs);
     serialsys::purgePort(portHandle);

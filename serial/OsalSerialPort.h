@@ -39,6 +39,10 @@ public:
     // Waits delayMs, then discards whatever is pending in both directions.
     void purge(std::uint32_t delayMs);
 
+    // Switches the open port to a flasher's binary line (SerialSystem's setBinaryLine);
+    // false when no port is open or the line cannot be set. Closing the port ends it.
+    bool switchToBinaryLine(std::uint32_t baud);
+
     bool isHighSpeed() const { return highSpeed; }
 
 private:

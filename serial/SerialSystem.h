@@ -45,6 +45,11 @@ bool probePort(const std::string& devicePath);
 // setting as read) and writes them back: GetCommState, then SetCommState.
 LineResult applyLineSettings(PortHandle port, bool highSpeed);
 
+// For a flasher in the device's RAM that talks binary: the rate baud (230400, 460800 or
+// 921600; false for others) and no software flow control, XON and XOFF being data; every
+// other setting as it is. The next open applies the channel's fixed settings again.
+bool setBinaryLine(PortHandle port, std::uint32_t baud);
+
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts);
 bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts);
 

@@ -78,6 +78,12 @@ public:
     void setByteTime(std::chrono::nanoseconds time) { lines.setByteTime(time); }
 
     const FlashMemory& flash() const { return flashMemory; }
+    // For code that G starts in RAM: the RAM as the boot loader leaves it, and the flash
+    // that its IAP calls program.
+    std::vector<std::uint8_t> ramContents() const {
+        return memory.read(isp::ramBase, isp::ramSize);
+    }
+    FlashMemory& userFlash() { return flashMemory; }
     // Set once G has been answered; the boot loader then no longer listens.
     const std::optional<GoReport>& userCode() const { return goReport; }
     bool echoOn() const { return echoEnabled; }

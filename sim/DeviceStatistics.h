@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace sparwick::sim {
 
@@ -26,6 +27,12 @@ struct DeviceStatistics {
     bool synchronized = false;
     bool echoOn = true;
     bool unlocked = false;
+    // Code that G started in RAM: whether it still runs, the firmware it started in the
+    // flash, or how it ran away; and the rate its UART is at.
+    bool ramCodeRunning = false;
+    bool firmwareStarted = false;
+    std::string ramCodeFault;
+    std::uint32_t ramCodeBaud = 0;
 
     std::uint32_t commandCount(char letter) const {
         return letter >= 'A' && letter <= 'Z' ? commands[static_cast<std::size_t>(letter - 'A')]

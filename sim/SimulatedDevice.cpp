@@ -161,6 +161,7 @@ std::uint32_t SimulatedDevice::partId() const {
 
 void SimulatedDevice::powerCycle() {
     const std::lock_guard lock(mutex);
+    ramProgram.reset();
     bootLoader->powerOn();
     resetLine();
     ++powerCycles;
@@ -223,6 +224,12 @@ DeviceStatistics SimulatedDevice::statistics() const {
     stats.synchronized = bootLoader->synchronized();
     stats.echoOn = bootLoader->echoOn();
     stats.unlocked = bootLoader->unlocked();
+    if (ramProgram) {
+        stats.ramCodeRunning = ramProgram->state() == RamProgram::State::running;
+        stats.firmwareStarted = ramProgram->state() == RamProgram::State::firmwareStarted;
+        stats.ramCodeFault = ramProgram->fault();
+        stats.ramCodeBaud = ramProgram->baud();
+    }
     return stats;
 }
 
@@ -293,6 +300,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
         refreshLineSettings(now);
         uart->receiveFrom(host, now);
         process(now);
+        if (runRamProgram(now)) {
+            wakeAt(now);
+        }
         if (hangUpRequested) {
             unplug(now);
             return;
@@ -353,7 +363,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
 }
 
 void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
-    if (now < nextSettingsCheck) {
+    // Code in RAM may be at another rate than the host at any moment: what the host has
+    // set is read before each turn.
+    if (now < nextSettingsCheck && !ramProgram) {
         return;
     }
     nextSettingsCheck = now + settingsInterval;
@@ -367,6 +379,10 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
         if (settings) {
             byteTime = byteTimeOf(settings->baud, settings->bitsPerByte);
         }
+    } else if (options.wireBaud && ramProgram) {
+        // The code in RAM has set the UART's rate itself.
+        byteTime =
+            byteTimeOf(ramProgram->baud(), isp::startBits + isp::dataBits + ramProgram->stopBits());
     } else if (options.wireBaud) {
         // The device's own UART: the given rate until B sets another.
         const std::uint32_t baud = bootLoader->requestedBaud().value_or(*options.wireBaud);
@@ -380,7 +396,8 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
 }
 
 void SimulatedDevice::process(Clock::time_point now) {
-    while (!hangUpRequested) {
+    // After G the bytes are for the code it started.
+    while (!hangUpRequested && !bootLoader->userCode()) {
         const std::optional<char> byte = uart->takeInput(now);
         if (!byte) {
             break;
@@ -392,8 +409,39 @@ void SimulatedDevice::process(Clock::time_point now) {
     }
 }
 
+bool SimulatedDevice::wentToRam() const {
+    const auto& go = bootLoader->userCode();
+    return go && go->address >= isp::ramBase && go->address - isp::ramBase < isp::ramSize;
+}
+
+bool SimulatedDevice::runRamProgram(Clock::time_point now) {
+    if (hangUpRequested || !wentToRam()) {
+        return false;
+    }
+    if (!ramProgram) {
+        // The UART stays at the rate the boot loader talked at.
+        std::uint32_t baud = hostBaud.value_or(0);
+        if (options.wireBaud && *options.wireBaud != 0) {
+            baud = bootLoader->requestedBaud().value_or(*options.wireBaud);
+        }
+        const auto& go = *bootLoader->userCode();
+        BootLoaderPort& port = *this;
+        ramProgram = std::make_unique<RamProgram>(
+            go.address, go.thumbMode, bootLoader->ramContents(), bootLoader->userFlash(), *uart,
+            baud, faults, port, log.get());
+    }
+    const bool again = ramProgram->serve(now, hostBaud.value_or(0));
+    refreshLineSettings(now);
+    return again;
+}
+
 void SimulatedDevice::checkFinished(Clock::time_point now) {
     if (!options.exitAfterGo || !bootLoader->userCode()) {
+        return;
+    }
+    // Code in RAM runs until it starts the firmware; a device whose code ran away stays
+    // dead, as a board would.
+    if (wentToRam() && (!ramProgram || ramProgram->state() != RamProgram::State::firmwareStarted)) {
         return;
     }
     if (!finishBy) {
@@ -430,6 +478,7 @@ void SimulatedDevice::plugIn(Clock::time_point now) {
         return;
     }
     plugInAt.reset();
+    ramProgram.reset();
     bootLoader->powerOn();
     resetLine();
     ++powerCycles;

@@ -6,6 +6,7 @@
 #include "sim/DeviceStatistics.h"
 #include "sim/FaultInjector.h"
 #include "sim/FaultRule.h"
+#include "sim/RamProgram.h"
 #include "sim/Uart.h"
 
 #include <chrono>
@@ -82,6 +83,9 @@ private:
     // The boot loader takes what the UART has received, as long as it takes input.
     void process(Clock::time_point now);
     void checkFinished(Clock::time_point now);
+    // Code that G started in RAM runs; true when it should run again at once.
+    bool runRamProgram(Clock::time_point now);
+    bool wentToRam() const;
     void unplug(Clock::time_point now);
     void plugIn(Clock::time_point now);
     void resetLine();
@@ -104,6 +108,8 @@ private:
 
     // The line to the host, from the device's UART to the host's end of the pty.
     std::unique_ptr<Uart> uart;
+    // What G started in RAM, until a power cycle.
+    std::unique_ptr<RamProgram> ramProgram;
     Clock::time_point nextSettingsCheck{};
     std::optional<Clock::time_point> plugInAt;
     bool hangUpRequested = false;

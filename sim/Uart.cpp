@@ -102,7 +102,9 @@ void Uart::receiveFrom(HostEnd& host, Clock::time_point now) {
     const std::uint64_t lostBefore = received.lost();
     for (std::size_t i = 0; i < count; ++i) {
         // Flow control belongs to the UART's driver, not to the boot loader.
-        if (buffer[i] == isp::xoff) {
+        if (transparent) {
+            received.push(buffer[i]);
+        } else if (buffer[i] == isp::xoff) {
             stoppedByHost = true;
         } else if (buffer[i] == isp::xon) {
             stoppedByHost = false;
@@ -120,7 +122,20 @@ void Uart::receiveFrom(HostEnd& host, Clock::time_point now) {
     inbound.took(count, count < wanted);
 }
 
+void Uart::setTransparent(bool binary) {
+    transparent = binary;
+    if (binary) {
+        // Whatever held the host or us by flow control is over.
+        flowByte = xoffSent ? std::optional<char>(isp::xon) : std::nullopt;
+        xoffSent = false;
+        stoppedByHost = false;
+    }
+}
+
 void Uart::flowControl() {
+    if (transparent) {
+        return;
+    }
     if (!xoffSent && received.size() >= xoffLevel) {
         xoffSent = true;
         flowByte = isp::xoff;
@@ -245,6 +260,7 @@ std::optional<Uart::Clock::time_point> Uart::deadline(Clock::time_point now) con
 }
 
 void Uart::reset() {
+    transparent = false;
     received.clear();
     toSend.clear();
     adapter.clear();

@@ -60,6 +60,13 @@ public:
     void transmit(std::string_view bytes) { toSend += bytes; }
     void busy(std::chrono::microseconds duration, Clock::time_point now);
     std::optional<char> takeInput(Clock::time_point now);
+    // For user code on the device: whether takeInput has a byte, and what still waits to
+    // leave the transmitter.
+    bool inputReady(Clock::time_point now) const { return !received.empty() && takesInput(now); }
+    std::size_t transmitPending() const { return toSend.size(); }
+    // Binary: XON and XOFF are data in both directions, and no flow control is sent (user
+    // code owns the UART, not the boot loader's driver).
+    void setTransparent(bool binary);
 
     // The host's side, in this order on each turn: what it has sent comes in, then the
     // flow control and what is due go out.
@@ -109,6 +116,7 @@ private:
     // A host that does not stop on XOFF overruns the FIFO whenever the boot loader falls
     // behind.
     bool hostStopsOnXoff = true;
+    bool transparent = false;
     bool overrunning = false;
     bool hostHasSent = false;
     bool writeBlocked = false;

@@ -149,6 +149,9 @@ private:
         if (run.options.verify) {
             args.emplace_back("--verify");
         }
+        if (run.options.turbo) {
+            args.emplace_back("--turbo");
+        }
         if (run.station) {
             args.emplace_back("--await-board");
         }

@@ -261,6 +261,21 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     return LineResult::ok;
 }
 
+bool setBinaryLine(PortHandle port, std::uint32_t baud) {
+    PosixPort* p = portOf(port);
+    const speed_t speed = baud == 921600   ? B921600
+                          : baud == 460800 ? B460800
+                          : baud == 230400 ? B230400
+                                           : B0;
+    termios tio{};
+    if (!p || speed == B0 || ::tcgetattr(p->fd, &tio) != 0) {
+        return false;
+    }
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0 &&
+           ::tcsetattr(p->fd, TCSANOW, &tio) == 0;
+}
+
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {
     PosixPort* p = portOf(port);
     if (!p) {

@@ -75,6 +75,21 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     return LineResult::ok;
 }
 
+bool setBinaryLine(PortHandle port, std::uint32_t baud) {
+    if (baud != 921600 && baud != 460800 && baud != 230400) {
+        return false;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(handleOf(port), &dcb)) {
+        return false;
+    }
+    dcb.BaudRate = baud;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    return ::SetCommState(handleOf(port), &dcb) != 0;
+}
+
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {
     COMMTIMEOUTS t{};
     if (!::GetCommTimeouts(handleOf(port), &t)) {

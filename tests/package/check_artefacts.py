@@ -48,7 +48,7 @@ ZIP_FILES = {"sparwick.exe", "sparwick-cli.exe", "README.txt"}
 # have found them. The dialog program needs Qt's widgets and its X11 platform as well; the
 # command line no GUI library at all, so that a headless station can take it.
 LIBRARY_DEPENDENCIES = {
-    "sparwick-cli": ("libc6", "libstdc++6"),
+    "sparwick-cli": ("libc6", "libstdc++6", "libunicorn2"),
     "sparwick": ("libc6", "libstdc++6", "libqt6widgets6", "qt6-qpa-plugins"),
 }
 GUI_LIBRARIES = re.compile(r"qt|libx|gtk|libgl", re.IGNORECASE)

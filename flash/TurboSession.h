@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace sparwick {
+
+class UpdateContext;
+
+// The turbo flasher from the host's side: loaded into the device's RAM with the boot
+// loader's W and started with G, then spoken to in binary at its own rate (the protocol
+// of stub/TurboProtocol.h). Each step either succeeds or shows its own message, which
+// says that a power cycle into upgrade mode recovers the device, and ends the update
+// with UserAbort.
+class TurboSession {
+public:
+    explicit TurboSession(std::uint32_t baud);
+
+    // Through the boot loader (unlocked): the flasher into RAM, G, the host's end of the
+    // line to the flasher's rate, and the handshake.
+    void start(UpdateContext& context);
+    void prepareAndErase(std::uint32_t firstSector, std::uint32_t lastSector);
+    // One block into the flasher's RAM (sent again if its CRC fails), its sector
+    // prepared, and the copy to flashAddress.
+    void writeBlock(std::uint32_t flashAddress, std::span<const std::uint8_t> block,
+                    std::uint32_t sector);
+    // The flash's CRC-32 over [0, size) against the CRC-32 of what was sent.
+    void verify(std::uint32_t size, std::uint32_t expectedCrc);
+    // Starts the firmware at 0.
+    void go();
+
+    static std::uint32_t crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0);
+
+private:
+    struct Reply {
+        bool complete = false;
+        std::uint8_t status = 0;
+        std::uint32_t value = 0;
+    };
+
+    Reply request(std::uint8_t command, std::span<const std::uint32_t> args,
+                  std::span<const std::uint8_t> payload = {}, std::uint32_t timeoutMs = 0);
+    void require(const Reply& reply, const char* step);
+    bool handshake();
+
+    std::uint32_t baud;
+};
+
+} // namespace sparwick

@@ -1,0 +1,260 @@
+#include "sim/ArmCore.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+#include <unicorn/unicorn.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// Unicorn 2.0.1 leaks a small bitmap of each RAM page that it saw written after it had
+// translated code there (code that writes near itself, as the flasher's buffers are); the
+// leak is the library's and ends with the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libunicorn.so\n";
+}
+#endif
+
+namespace sparwick::sim {
+
+namespace {
+
+constexpr std::uint32_t pageSize = 0x1000;
+// The IAP entry's halfword, without its Thumb bit, and the Thumb "bx lr" that returns.
+constexpr std::uint32_t iapAddress = 0x7FFFFFF0;
+constexpr std::uint8_t bxLr[2] = {0x70, 0x47};
+constexpr std::uint32_t thumbBit = 1u << 5;
+// A mode for the CPSR: supervisor, IRQ and FIQ off, as the boot loader runs.
+constexpr std::uint32_t supervisorMode = 0xD3;
+// QEMU's numbers for the ARM's exceptions, as Unicorn reports them.
+constexpr std::uint32_t undefinedInstruction = 1;
+constexpr std::uint32_t softwareInterrupt = 2;
+constexpr std::uint32_t prefetchAbort = 3;
+constexpr std::uint32_t dataAbort = 4;
+
+void check(uc_err error, const char* what) {
+    if (error != UC_ERR_OK) {
+        throw std::runtime_error(std::string("ARM emulator: ") + what + ": " + uc_strerror(error));
+    }
+}
+
+std::uint64_t readPage(uc_engine*, std::uint64_t offset, unsigned size, void* user) {
+    const auto* page = static_cast<ArmCore::Page*>(user);
+    return page->core->mmioRead(page->base + static_cast<std::uint32_t>(offset), size);
+}
+
+void writePage(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user) {
+    const auto* page = static_cast<ArmCore::Page*>(user);
+    page->core->mmioWrite(page->base + static_cast<std::uint32_t>(offset), size, value);
+}
+
+void bootRomHook(uc_engine*, std::uint64_t address, std::uint32_t, void* user) {
+    static_cast<ArmCore*>(user)->bootRomCode(static_cast<std::uint32_t>(address));
+}
+
+bool invalidHook(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+                 void* user) {
+    return static_cast<ArmCore*>(user)->invalidAccess(type, address, size);
+}
+
+void interruptHook(uc_engine*, std::uint32_t number, void* user) {
+    static_cast<ArmCore*>(user)->interrupt(number);
+}
+
+} // namespace
+
+ArmCore::ArmCore(std::span<std::uint8_t> ram, std::uint32_t ramBase, std::span<std::uint8_t> flash,
+                 const std::vector<std::pair<std::uint32_t, std::uint32_t>>& peripheralPages,
+                 Board& theBoard)
+    : board(theBoard)
+    , ramBytes(ram)
+    , ramStart(ramBase)
+    , flashSize(static_cast<std::uint32_t>(flash.size()))
+    , bootRom(bootRomSize, 0) {
+    check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc), "open");
+    try {
+        // The TI925T is QEMU's ARMv4T core: what an ARM7TDMI does not have is undefined.
+        check(uc_ctl_set_cpu_model(uc, UC_CPU_ARM_TI925T), "cpu model");
+        check(uc_mem_map_ptr(uc, ramBase, ram.size(), UC_PROT_ALL, ram.data()), "map RAM");
+        check(uc_mem_map_ptr(uc, 0, flash.size(), UC_PROT_READ, flash.data()), "map flash");
+        bootRom[iapAddress - bootRomBase] = bxLr[0];
+        bootRom[iapAddress - bootRomBase + 1] = bxLr[1];
+        check(uc_mem_map_ptr(uc, bootRomBase, bootRomSize, UC_PROT_READ | UC_PROT_EXEC,
+                             bootRom.data()),
+              "map boot ROM");
+        for (const auto& [base, size] : peripheralPages) {
+            auto page = std::make_unique<Page>(Page{this, base});
+            check(uc_mmio_map(uc, base, size, readPage, page.get(), writePage, page.get()),
+                  "map peripherals");
+            pages.push_back(std::move(page));
+        }
+        uc_hook hook{};
+        check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(bootRomHook), this,
+                          bootRomBase, bootRomBase + bootRomSize - 1),
+              "boot ROM hook");
+        check(uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(invalidHook),
+                          this, 1, 0),
+              "memory hook");
+        check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(interruptHook), this, 1,
+                          0),
+              "exception hook");
+    } catch (...) {
+        uc_close(uc);
+        throw;
+    }
+}
+
+std::string ArmCore::hex(std::uint64_t value) {
+    std::array<char, 24> text{};
+    std::snprintf(text.data(), text.size(), "0x%08llX", static_cast<unsigned long long>(value));
+    return text.data();
+}
+
+ArmCore::~ArmCore() {
+    uc_close(uc);
+}
+
+void ArmCore::start(std::uint32_t address, bool thumbState) {
+    std::uint32_t cpsr = supervisorMode | (thumbState ? thumbBit : 0);
+    uc_reg_write(uc, UC_ARM_REG_CPSR, &cpsr);
+    resumeAt = address;
+    resumeThumb = thumbState;
+}
+
+ArmCore::Stop ArmCore::run(std::uint64_t instructions) {
+    if (stopping == Stop::fault || stopping == Stop::enteredFlash) {
+        return *stopping;
+    }
+    stopping.reset();
+    const uc_err error = uc_emu_start(uc, resumeAt | (resumeThumb ? 1 : 0), 0xFFFFFFFF, 0,
+                                      static_cast<std::size_t>(instructions));
+    resumeAt = pc();
+    resumeThumb = thumb();
+    if (stopping) {
+        return *stopping;
+    }
+    if (error != UC_ERR_OK) {
+        faultText = (error == UC_ERR_INSN_INVALID ? std::string("undefined instruction")
+                                                  : std::string(uc_strerror(error))) +
+                    " at pc " + hex(resumeAt);
+        stopping = Stop::fault;
+        return Stop::fault;
+    }
+    return Stop::sliceEnded;
+}
+
+void ArmCore::pause() {
+    if (!stopping) {
+        stopping = Stop::paused;
+    }
+    uc_emu_stop(uc);
+}
+
+void ArmCore::fail(const std::string& why) {
+    if (stopping != Stop::fault) {
+        faultText = why + " at pc " + hex(pc());
+    }
+    stopping = Stop::fault;
+    uc_emu_stop(uc);
+}
+
+std::uint32_t ArmCore::reg(int id) const {
+    std::uint32_t value = 0;
+    uc_reg_read(uc, id, &value);
+    return value;
+}
+
+void ArmCore::setReg(int id, std::uint32_t value) {
+    uc_reg_write(uc, id, &value);
+}
+
+std::uint32_t ArmCore::pc() const {
+    return reg(UC_ARM_REG_PC);
+}
+
+bool ArmCore::thumb() const {
+    return (reg(UC_ARM_REG_CPSR) & thumbBit) != 0;
+}
+
+bool ArmCore::readRam(std::uint32_t address, std::span<std::uint8_t> into) const {
+    if (address < ramStart || address - ramStart + std::uint64_t{into.size()} > ramBytes.size()) {
+        return false;
+    }
+    std::copy_n(ramBytes.begin() + (address - ramStart), into.size(), into.begin());
+    return true;
+}
+
+bool ArmCore::writeRam(std::uint32_t address, std::span<const std::uint8_t> from) {
+    if (address < ramStart || address - ramStart + std::uint64_t{from.size()} > ramBytes.size()) {
+        return false;
+    }
+    std::copy(from.begin(), from.end(), ramBytes.begin() + (address - ramStart));
+    return true;
+}
+
+std::uint64_t ArmCore::mmioRead(std::uint32_t address, unsigned size) {
+    return board.read(address, size);
+}
+
+void ArmCore::mmioWrite(std::uint32_t address, unsigned size, std::uint64_t value) {
+    board.write(address, size, static_cast<std::uint32_t>(value));
+}
+
+void ArmCore::bootRomCode(std::uint32_t address) {
+    if (address != iapAddress) {
+        fail("entered the boot ROM at " + hex(address));
+        return;
+    }
+    if (!thumb()) {
+        fail("called the IAP entry in ARM state");
+        return;
+    }
+    board.callIap();
+}
+
+bool ArmCore::invalidAccess(int type, std::uint64_t address, int size) {
+    switch (type) {
+    case UC_MEM_FETCH_PROT:
+        if (address < flashSize) {
+            // Execution leaves RAM for the flash: the firmware starts.
+            entered = static_cast<std::uint32_t>(address);
+            stopping = Stop::enteredFlash;
+            uc_emu_stop(uc);
+            return false;
+        }
+        fail("fetch from non-executable memory at " + hex(address));
+        return false;
+    case UC_MEM_WRITE_PROT:
+        fail("write of " + std::to_string(size) + " bytes to " +
+             (address < flashSize ? "the flash" : "the boot ROM") + " at " + hex(address));
+        return false;
+    case UC_MEM_FETCH_UNMAPPED:
+        fail("fetch from unmapped memory at " + hex(address));
+        return false;
+    default:
+        fail("access of " + std::to_string(size) + " bytes outside memory at " + hex(address));
+        return false;
+    }
+}
+
+void ArmCore::interrupt(std::uint32_t number) {
+    switch (number) {
+    case undefinedInstruction:
+        fail("undefined instruction");
+        break;
+    case softwareInterrupt:
+        fail("software interrupt");
+        break;
+    case prefetchAbort:
+        fail("prefetch abort");
+        break;
+    case dataAbort:
+        fail("data abort");
+        break;
+    default:
+        fail("exception " + std::to_string(number));
+        break;
+    }
+}
+
+} // namespace sparwick::sim

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sparwick::sim {
+
+// The system control block of an LPC213x/214x as user code meets it: the PLL with its
+// feed sequence, the VPB divider, the memory map and the memory accelerator's registers.
+// It decides the core and peripheral clocks, which the UART's rate and the IAP calls
+// depend on. Registers it does not model keep what was written.
+class SystemControl {
+public:
+    static constexpr std::uint32_t base = 0xE01FC000;
+    static constexpr std::uint32_t size = 0x1000;
+    // The board's crystal.
+    static constexpr std::uint32_t crystalHz = 14'745'600;
+    // MEMMAP values: the boot block's vectors at 0 (as the boot loader leaves it), or
+    // the user flash's.
+    static constexpr std::uint32_t bootLoaderMode = 0;
+    static constexpr std::uint32_t userFlashMode = 1;
+
+    std::uint32_t read(std::uint32_t offset) const;
+    void write(std::uint32_t offset, std::uint32_t value);
+
+    std::uint32_t coreClockHz() const;
+    std::uint32_t peripheralClockHz() const;
+    std::uint32_t memoryMap() const { return memmap; }
+    // What went against the manuals since the last call (a PLL outside its range, a core
+    // above its rated clock), for the log.
+    std::vector<std::string> takeWarnings();
+
+private:
+    void feed(std::uint32_t value);
+    void checkClocks();
+
+    std::uint32_t pllcon = 0;
+    std::uint32_t pllcfg = 0;
+    // What the last good feed sequence made effective.
+    std::uint32_t activeCon = 0;
+    std::uint32_t activeCfg = 0;
+    bool fedFirstHalf = false;
+    std::uint32_t vpbdiv = 0;
+    std::uint32_t vpbDivider = 4;
+    std::uint32_t memmap = bootLoaderMode;
+    std::map<std::uint32_t, std::uint32_t> others;
+    std::vector<std::string> warnings;
+};
+
+} // namespace sparwick::sim

@@ -1,0 +1,79 @@
+// Updates through the turbo flasher, its real code running on the simulator's emulated
+// core: the shipped image written and verified by CRC-32, a corrupt copy that only the
+// CRC catches, and failures that name the step and leave the device to a power cycle,
+// after which the next update succeeds.
+#include "flash/UpdateMessages.h"
+#include "serial/DeviceNames.h"
+#include "sim/SimulatedDevice.h"
+#include "tests/e2e/UpdateRun.h"
+#include "tests/support/Eventually.h"
+
+#include <gtest/gtest.h>
+
+namespace sparwick {
+namespace {
+
+constexpr const char* port = "COM4";
+constexpr std::size_t flashSize = 512000;
+constexpr UpdateOptions turbo{.fast = false, .verify = false, .turbo = true};
+constexpr UpdateOptions turboVerify{.fast = false, .verify = true, .turbo = true};
+
+struct Device {
+    explicit Device(const std::vector<std::string>& faults) {
+        sim::DeviceOptions options;
+        for (const std::string& text : faults) {
+            options.faults.push_back(*sim::parseFaultRule(text));
+        }
+        sim = std::make_unique<sim::SimulatedDevice>(options);
+        standFor(port, sim->path());
+    }
+    ~Device() { forgetAllStandIns(); }
+
+    std::unique_ptr<sim::SimulatedDevice> sim;
+};
+
+std::string firstMessage(const test::UpdateOutcome& outcome) {
+    return outcome.messages.empty() ? "" : outcome.messages[0];
+}
+
+TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
+    Device device({});
+    const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+    ASSERT_TRUE(outcome.succeeded) << firstMessage(outcome);
+    EXPECT_EQ(outcome.messages, std::vector<std::string>{std::string(msg::success)});
+    ASSERT_FALSE(outcome.progress.empty());
+    EXPECT_EQ(outcome.progress.front(), 0);
+    const auto image = test::shippedImage();
+    EXPECT_EQ(test::firstDifference(device.sim->flash(), test::expectedFlash(image, flashSize)),
+              -1);
+    EXPECT_TRUE(sparwick::test::eventually([&] { return device.sim->statistics().firmwareStarted; },
+                                           std::chrono::seconds{3}));
+}
+
+TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
+    struct Case {
+        std::string fault;
+        UpdateOptions options;
+        std::string message;
+    };
+    const std::string prefix(msg::turboFailedPrefix);
+    const std::string recovery(msg::turboRecovery);
+    const std::vector<Case> cases = {
+        {"copy#2=corrupt", turboVerify,
+         prefix + "verify failed (flash CRC-32 differs from the image's). " + recovery},
+        {"copy#3=status:9", turbo, prefix + "copy failed (IAP status 9). " + recovery},
+    };
+    for (const Case& c : cases) {
+        Device device({c.fault});
+        const auto failed = test::runUpdate(port, true, nullptr, c.options);
+        EXPECT_FALSE(failed.succeeded) << c.fault;
+        EXPECT_EQ(firstMessage(failed), c.message) << c.fault;
+        EXPECT_FALSE(device.sim->statistics().firmwareStarted) << c.fault;
+        device.sim->powerCycle();
+        const auto retried = test::runUpdate(port, true, nullptr, turboVerify);
+        EXPECT_TRUE(retried.succeeded) << c.fault << ": " << firstMessage(retried);
+    }
+}
+
+} // namespace
+} // namespace sparwick

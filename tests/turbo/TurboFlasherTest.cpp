@@ -1,0 +1,235 @@
+#include "../sim/DeviceTest.h"
+#include "../sim/IspTransfers.h"
+#include "TurboTestClient.h"
+#include "tests/support/Eventually.h"
+
+#include <algorithm>
+#include <termios.h>
+#include <vector>
+
+namespace sparwick::sim::test {
+namespace {
+
+using sparwick::test::eventually;
+using turbo::Command;
+using turbo::Status;
+
+constexpr std::chrono::milliseconds waitLimit{3000};
+
+constexpr std::uint32_t sectorSize = 4096;
+
+// Bytes with XON, XOFF, ESC and line ends among them: the line is binary.
+std::vector<std::uint8_t> image(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 29 + i / 251) ^ 0x11);
+    }
+    // Valid user code: the vector table's eight words sum to 0.
+    std::uint32_t sum = 0;
+    for (std::size_t w = 0; w < 8; ++w) {
+        if (w != 5) {
+            sum += static_cast<std::uint32_t>(bytes[w * 4]) | bytes[w * 4 + 1] << 8 |
+                   bytes[w * 4 + 2] << 16 | static_cast<std::uint32_t>(bytes[w * 4 + 3]) << 24;
+        }
+    }
+    const std::uint32_t check = 0u - sum;
+    for (std::size_t b = 0; b < 4; ++b) {
+        bytes[20 + b] = static_cast<std::uint8_t>(check >> (8 * b));
+    }
+    return bytes;
+}
+
+class TurboFlasherTest : public DeviceTest {
+protected:
+    // The boot loader at 115200, the flasher loaded and started, the host at its rate.
+    void startFlasher(DeviceOptions options = {}, unsigned hostSpeed = B921600) {
+        start(std::move(options));
+        client->setSpeed(B115200);
+        client->synchronize();
+        turbo = std::make_unique<TurboTestClient>(*client);
+        ASSERT_TRUE(turbo->load());
+        client->setSpeed(hostSpeed);
+    }
+
+    std::unique_ptr<TurboTestClient> turbo;
+};
+
+std::uint32_t crcOf(const std::vector<std::uint8_t>& bytes) {
+    return TurboTestClient::crc32(bytes);
+}
+
+TEST_F(TurboFlasherTest, AnUpdateVerifiedByCrcStartsTheFirmware) {
+    // Paced at each end's rate: the boot loader's 115200, then the flasher's 921600.
+    DeviceOptions options;
+    options.wireBaud = 0;
+    startFlasher(options);
+    const std::vector<std::uint8_t> firmware = image(3 * sectorSize);
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 2}).status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::erase, {0, 2}).status, Status::ok);
+    for (std::uint32_t sector = 0; sector < 3; ++sector) {
+        const std::span block(firmware.data() + sector * sectorSize, sectorSize);
+        const auto sent = turbo->data(block);
+        ASSERT_EQ(sent.status, Status::ok);
+        EXPECT_EQ(sent.value, TurboTestClient::crc32(block));
+        ASSERT_EQ(turbo->request(Command::prepare, {sector, sector}).status, Status::ok);
+        ASSERT_EQ(turbo->request(Command::write, {sector * sectorSize, sectorSize}).status,
+                  Status::ok);
+    }
+    const auto verify = turbo->request(Command::crc, {0, 3 * sectorSize});
+    EXPECT_EQ(verify.status, Status::ok);
+    EXPECT_EQ(verify.value, crcOf(firmware));
+    EXPECT_EQ(device->statistics().ramCodeBaud, 921600u);
+
+    ASSERT_EQ(turbo->request(Command::go, {}).status, Status::ok);
+    EXPECT_TRUE(eventually([&] { return device->statistics().firmwareStarted; }, waitLimit));
+    const auto flash = device->flash();
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), flash.begin()));
+}
+
+TEST_F(TurboFlasherTest, ACorruptCopyIsCaughtByTheCrc) {
+    DeviceOptions options;
+    options.faults.push_back(*parseFaultRule("copy#1=corrupt"));
+    startFlasher(options);
+    const std::vector<std::uint8_t> firmware = image(sectorSize);
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::erase, {0, 0}).status, Status::ok);
+    ASSERT_EQ(turbo->data(firmware).status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::write, {0, sectorSize}).status, Status::ok);
+    const auto verify = turbo->request(Command::crc, {0, sectorSize});
+    EXPECT_EQ(verify.status, Status::ok);
+    EXPECT_NE(verify.value, crcOf(firmware));
+}
+
+TEST_F(TurboFlasherTest, ABlockWhoseCrcFailsIsNotKept) {
+    startFlasher();
+    const std::vector<std::uint8_t> block = image(1024);
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    const auto refused = turbo->data(block, crcOf(block) ^ 1);
+    EXPECT_EQ(refused.status, Status::badCrc);
+    EXPECT_EQ(refused.value, crcOf(block));
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::write, {0, 1024}).status, Status::badLength);
+    // Sent again, it is copied.
+    ASSERT_EQ(turbo->data(block).status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::write, {0, 1024}).status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::crc, {0, 1024}).value, crcOf(block));
+}
+
+TEST_F(TurboFlasherTest, TheHandshakeRefusesAnotherVersion) {
+    startFlasher();
+    const auto refused = turbo->hello(turbo::version + 1);
+    EXPECT_EQ(refused.status, Status::wrongVersion);
+    EXPECT_EQ(refused.value, turbo::version);
+    EXPECT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::noHandshake);
+    EXPECT_EQ(turbo->hello().status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+}
+
+TEST_F(TurboFlasherTest, TheFlashersRulesAndTheIapsStatuses) {
+    struct Case {
+        Command command;
+        std::vector<std::uint32_t> args;
+        Status status;
+        std::uint32_t value;
+    };
+    // Nothing prepared; a good block of 4096 bytes in RAM.
+    const std::vector<Case> cases = {
+        {Command::write, {0, 4096}, Status::iapFailed, 9},
+        {Command::erase, {0, 0}, Status::iapFailed, 9},
+        {Command::prepare, {3, 2}, Status::iapFailed, 7},
+        {Command::prepare, {0, 27}, Status::iapFailed, 7},
+        {Command::write, {128, 256}, Status::iapFailed, 3},
+        {Command::write, {0, 300}, Status::iapFailed, 6},
+        {Command::write, {512000, 256}, Status::iapFailed, 5},
+        {Command::crc, {511999, 2}, Status::outOfRange, 512000},
+        {Command::crc, {0xFFFFFFFF, 2}, Status::outOfRange, 512000},
+        {static_cast<Command>('Z'), {}, Status::unknownCommand, 'Z'},
+        // Out of step: only a new handshake is obeyed.
+        {Command::prepare, {0, 0}, Status::noHandshake, 0},
+    };
+    startFlasher();
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    ASSERT_EQ(turbo->data(image(sectorSize)).status, Status::ok);
+    for (const Case& c : cases) {
+        std::initializer_list<std::uint32_t> none;
+        const auto reply = c.args.size() == 2 ? turbo->request(c.command, {c.args[0], c.args[1]})
+                                              : turbo->request(c.command, none);
+        EXPECT_TRUE(reply.complete) << static_cast<char>(c.command);
+        EXPECT_EQ(reply.status, c.status) << static_cast<char>(c.command) << " " << c.args[0];
+        EXPECT_EQ(reply.value, c.value) << static_cast<char>(c.command) << " " << c.args[0];
+    }
+}
+
+TEST_F(TurboFlasherTest, EndsAtDifferentRatesDoNotUnderstandEachOther) {
+    struct Case {
+        std::uint32_t divisor;
+        unsigned hostSpeed;
+        bool understood;
+    };
+    const Case cases[] = {
+        {8, B460800, true},
+        {4, B115200, false},
+        {8, B921600, false},
+    };
+    for (const Case& c : cases) {
+        start();
+        client->setSpeed(B115200);
+        client->synchronize();
+        turbo = std::make_unique<TurboTestClient>(*client);
+        ASSERT_TRUE(turbo->load(c.divisor));
+        client->setSpeed(c.hostSpeed);
+        const auto reply =
+            turbo->request(Command::hello, {turbo::version}, std::chrono::milliseconds{300});
+        const bool understood =
+            reply.complete && reply.status == Status::ok && reply.value == turbo::version;
+        EXPECT_EQ(understood, c.understood) << c.divisor;
+        // A power cycle brings the boot loader back at any rate it locks to.
+        device->powerCycle();
+        client->setSpeed(B115200);
+        client->readUntilQuiet(std::chrono::milliseconds{20});
+        client->synchronize();
+        EXPECT_TRUE(device->statistics().synchronized) << c.divisor;
+    }
+}
+
+TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
+    struct Case {
+        std::vector<std::uint32_t> code;
+        std::string fault;
+    };
+    const std::vector<Case> cases = {
+        {{0xE7F000F0}, "undefined instruction at pc 0x40000200"},
+        // ldr r0, [pc]; ldr r0, [r0]; .word 0x90000000
+        {{0xE59F0000, 0xE5900000, 0x90000000}, "outside memory at 0x90000000 at pc 0x40000204"},
+        // mov r0, #0; str r0, [r0]
+        {{0xE3A00000, 0xE5800000}, "write of 4 bytes to the flash at 0x00000000 at pc 0x40000204"},
+        // ldr r0, [pc]; bx r0; .word 0x00100000 (past the flash)
+        {{0xE59F0000, 0xE12FFF10, 0x00100000}, "fetch from unmapped memory at 0x00100000"},
+        // b . : no UART access for a long time
+        {{0xEAFFFFFE}, "no UART activity"},
+    };
+    for (const Case& c : cases) {
+        start();
+        client->synchronize();
+        client->unlock();
+        std::vector<std::uint8_t> bytes;
+        for (const std::uint32_t word : c.code) {
+            for (int b = 0; b < 4; ++b) {
+                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+            }
+        }
+        ASSERT_TRUE(writeToRam(*client, turbo::loadAddress, bytes));
+        ASSERT_EQ(command("G " + std::to_string(turbo::loadAddress) + " A", "0\r\n"), "0\r\n");
+        EXPECT_TRUE(
+            eventually([&] { return !device->statistics().ramCodeFault.empty(); }, waitLimit));
+        EXPECT_NE(device->statistics().ramCodeFault.find(c.fault), std::string::npos)
+            << device->statistics().ramCodeFault;
+        EXPECT_EQ(client->collect("?"), "");
+    }
+}
+
+} // namespace
+} // namespace sparwick::sim::test
