@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -36,6 +37,12 @@ inline constexpr std::string_view writeToRamCommand = "W ";
 inline constexpr std::string_view copyCommand = "C ";
 inline constexpr std::string_view goCommand = "G ";
 inline constexpr std::string_view armModeSuffix = " A\r\n";
+
+// The rates the boot loader's autobaud locks to with this device's 14.7456 MHz crystal:
+// those the UART's divisor makes exactly, up to the highest, whose divisor of 4 is the
+// least the autobaud works with.
+inline constexpr std::array<std::uint32_t, 6> autobaudRates = {9600,  19200,  38400,
+                                                               57600, 115200, 230400};
 
 // Every reply is awaited this long in all.
 inline constexpr std::uint32_t replyTimeoutMs = 1000;

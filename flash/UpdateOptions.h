@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 namespace sparwick {
 
 // Choices beyond the port and the speed that change how an update talks to the device.
@@ -12,6 +15,10 @@ struct UpdateOptions {
     // After the last block is in flash and before the go, read back every byte written
     // and compare it with the image as it was sent.
     bool verify = false;
+    // The line's rate in baud in place of the speed's (115200 or 19200), the rest of the
+    // line settings unchanged. The pause after each data line is then the high speed's
+    // above the low speed's rate, the low speed's at it and below.
+    std::optional<std::uint32_t> baudRate = std::nullopt;
 };
 
 } // namespace sparwick

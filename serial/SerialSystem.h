@@ -40,10 +40,14 @@ void closePort(PortHandle port);
 // holds it. Leaves nothing open.
 bool probePort(const std::string& devicePath);
 
-// Reads the port's line settings, sets the fixed ones of this channel (8N1, the chosen
-// speed, XON/XOFF on output only, no hardware handshake, DTR and RTS off, every other
-// setting as read) and writes them back: GetCommState, then SetCommState.
-LineResult applyLineSettings(PortHandle port, bool highSpeed);
+// Reads the port's line settings, sets the fixed ones of this channel (8N1, the rate in
+// baud, XON/XOFF on output only, no hardware handshake, DTR and RTS off, every other
+// setting as read) and writes them back: GetCommState, then SetCommState. Where the
+// driver offers it, the port is also asked for low latency until it is closed.
+// setStateFailed also for a rate the system cannot set.
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud);
+// Changes only the rate of a port whose line settings have been applied.
+LineResult setLineRate(PortHandle port, std::uint32_t baud);
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts);
 bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts);

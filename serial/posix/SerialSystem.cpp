@@ -32,6 +32,10 @@ using std::chrono::milliseconds;
 struct FoundSettings {
     termios settings{};
     bool known = false; // false when the device has no terminal settings
+    // Whether the driver has serial settings (TIOCGSERIAL), and whether low latency was
+    // among them: a pseudo-terminal or a USB CDC port has none.
+    bool serialKnown = false;
+    bool lowLatency = false;
 };
 
 // An open port: the descriptor, the time-outs that its reads and writes obey, and where
@@ -42,6 +46,7 @@ struct PosixPort {
     CommTimeouts timeouts;
     FoundSettings found;
     int slot = -1;
+    bool lowLatencySet = false; // by us, so it goes back off at close
 };
 
 // The ports open now, as a signal handler can reach them without taking a lock or
@@ -51,6 +56,7 @@ struct PosixPort {
 struct OpenPortSlot {
     std::atomic<int> fd{-1};
     FoundSettings found;
+    std::atomic<bool> lowLatencySet{false};
 };
 constexpr std::size_t openPortSlots = 4;
 constinit std::array<OpenPortSlot, openPortSlots> openPorts{};
@@ -63,6 +69,7 @@ int takeSlot(int fd, const FoundSettings& found) {
         // Reserved with a value no descriptor has, filled, then published.
         if (openPorts[i].fd.compare_exchange_strong(expected, -2)) {
             openPorts[i].found = found;
+            openPorts[i].lowLatencySet.store(false);
             openPorts[i].fd.store(fd, std::memory_order_release);
             return static_cast<int>(i);
         }
@@ -76,17 +83,81 @@ void freeSlot(int slot) {
     }
 }
 
+// Sets or clears the driver's low-latency flag, everything else of its serial settings
+// as they are now. False when the driver refuses. Async-signal-safe.
+bool setLowLatency(int fd, bool on) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return false;
+    }
+    if (on) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+    } else {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+    }
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
 // Leaves the port as it was found: what we queued and the device never took is dropped
 // (a close would otherwise wait for output that a stopped line never sends), the
-// settings go back, and exclusive use is given up before the close, because the terminal
-// keeps that flag past our close for as long as anyone else (the device end of a
-// pseudo-terminal) has it open. Async-signal-safe.
-void putBack(int fd, const FoundSettings& found) {
+// settings go back (a USB adapter keeps its latency timer past our close), and exclusive
+// use is given up before the close, because the terminal keeps that flag past our close
+// for as long as anyone else (the device end of a pseudo-terminal) has it open.
+// Async-signal-safe.
+void putBack(int fd, const FoundSettings& found, bool lowLatencySet) {
     ::tcflush(fd, TCOFLUSH);
     if (found.known) {
         ::tcsetattr(fd, TCSANOW, &found.settings);
     }
+    if (lowLatencySet) {
+        setLowLatency(fd, false);
+    }
     ::ioctl(fd, TIOCNXCL);
+}
+
+// The driver's low latency for as long as the port is ours: a USB serial adapter then
+// passes on what it receives within a millisecond instead of holding it up to its latency
+// timer (16 ms on an FTDI adapter) on every reply. A port without serial settings, or
+// one that refuses, is used as it is.
+void requestLowLatency(PosixPort& port) {
+    if (!port.found.serialKnown || port.found.lowLatency || port.lowLatencySet) {
+        return;
+    }
+    // Marked before it is set: an interruption in between clears a flag that was never
+    // set, which does no harm, rather than leave one set.
+    port.lowLatencySet = true;
+    if (port.slot >= 0) {
+        openPorts[static_cast<std::size_t>(port.slot)].lowLatencySet.store(true);
+    }
+    if (!setLowLatency(port.fd, true)) {
+        port.lowLatencySet = false;
+        if (port.slot >= 0) {
+            openPorts[static_cast<std::size_t>(port.slot)].lowLatencySet.store(false);
+        }
+    }
+}
+
+// The termios code of a rate in baud: the standard rates only.
+std::optional<speed_t> speedCode(std::uint32_t baud) {
+    static constexpr std::array<std::pair<std::uint32_t, speed_t>, 23> codes = {{
+        {300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},
+        {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+        {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
+        {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
+        {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    }};
+    for (const auto& [rate, code] : codes) {
+        if (rate == baud) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+bool setSpeed(termios& tio, std::uint32_t baud) {
+    const auto code = speedCode(baud);
+    return code && cfsetispeed(&tio, *code) == 0 && cfsetospeed(&tio, *code) == 0;
 }
 
 PosixPort* portOf(PortHandle handle) {
@@ -173,6 +244,9 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
     }
     auto* port = new PosixPort{fd, {}, {}, -1};
     port->found.known = ::tcgetattr(fd, &port->found.settings) == 0;
+    serial_struct serial{};
+    port->found.serialKnown = ::ioctl(fd, TIOCGSERIAL, &serial) == 0;
+    port->found.lowLatency = (serial.flags & ASYNC_LOW_LATENCY) != 0;
     // Reachable by a signal handler before anything of ours is set on the line.
     port->slot = takeSlot(fd, port->found);
     ::ioctl(fd, TIOCEXCL);
@@ -189,7 +263,7 @@ void closePort(PortHandle port) {
     }
     // Put back before the slot is freed: a signal in between finds it released already
     // or releases it again, which does no harm.
-    putBack(p->fd, p->found);
+    putBack(p->fd, p->found, p->lowLatencySet);
     freeSlot(p->slot);
     ::close(p->fd);
     delete p;
@@ -199,7 +273,7 @@ void releaseOpenPortsNow() noexcept {
     for (OpenPortSlot& slot : openPorts) {
         int fd = slot.fd.load(std::memory_order_acquire);
         if (fd >= 0 && slot.fd.compare_exchange_strong(fd, -1)) {
-            putBack(fd, slot.found);
+            putBack(fd, slot.found, slot.lowLatencySet.load());
             ::close(fd);
         }
     }
@@ -224,7 +298,7 @@ bool probePort(const std::string& devicePath) {
     return present;
 }
 
-LineResult applyLineSettings(PortHandle port, bool highSpeed) {
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     PosixPort* p = portOf(port);
     termios tio{};
     if (!p || ::tcgetattr(p->fd, &tio) != 0) {
@@ -240,14 +314,25 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     tio.c_cc[VSTOP] = 0x13;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    speed_t speed = highSpeed ? B115200 : B19200;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
+    if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
         return LineResult::setStateFailed;
     }
     // DTR and RTS held off. A pseudo-terminal has no modem lines and says so.
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(p->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return LineResult::setStateFailed;
+    }
+    requestLowLatency(*p);
+    return LineResult::ok;
+}
+
+LineResult setLineRate(PortHandle port, std::uint32_t baud) {
+    PosixPort* p = portOf(port);
+    termios tio{};
+    if (!p || ::tcgetattr(p->fd, &tio) != 0) {
+        return LineResult::getStateFailed;
+    }
+    if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
         return LineResult::setStateFailed;
     }
     return LineResult::ok;

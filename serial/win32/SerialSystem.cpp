@@ -45,14 +45,15 @@ bool probePort(const std::string& devicePath) {
     return true;
 }
 
-LineResult applyLineSettings(PortHandle port, bool highSpeed) {
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     // Zeroed but for its own length, which Windows expects the caller to fill in.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(port), &dcb)) {
         return LineResult::getStateFailed;
     }
-    dcb.BaudRate = highSpeed ? CBR_115200 : CBR_19200;
+    // The driver takes any rate it can make; the two speeds are CBR_115200 and CBR_19200.
+    dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
@@ -73,6 +74,16 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
         return LineResult::setStateFailed;
     }
     return LineResult::ok;
+}
+
+LineResult setLineRate(PortHandle port, std::uint32_t baud) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(handleOf(port), &dcb)) {
+        return LineResult::getStateFailed;
+    }
+    dcb.BaudRate = baud;
+    return ::SetCommState(handleOf(port), &dcb) ? LineResult::ok : LineResult::setStateFailed;
 }
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {
