@@ -152,11 +152,15 @@ void BootLoader::receive(char byte, Clock::time_point now) {
     if (mode == Mode::awaitingSync) {
         // Autobaud measures the sync character; anything else is noise to it. At a rate
         // that the crystal cannot divide down to it cannot lock, and stays silent.
-        if (byte == isp::syncCharacter && !contains(isp::baudRates, lineRate)) {
-            if (log != nullptr) {
-                log->event("autobaud cannot lock at " + std::to_string(lineRate) + " baud");
-            }
-        } else if (byte == isp::syncCharacter) {
+        if (byte != isp::syncCharacter) {
+            return;
+        }
+        const bool locks = contains(isp::baudRates, lineRate);
+        if (log != nullptr) {
+            log->event(std::string("autobaud ") + (locks ? "locks" : "cannot lock") + " at " +
+                       std::to_string(lineRate) + " baud");
+        }
+        if (locks) {
             exchange(FaultStep::sync, [&](const std::optional<FaultRule>&) {
                 mode = Mode::awaitingSyncWord;
                 return textLine(isp::syncWord);

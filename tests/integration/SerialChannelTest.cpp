@@ -1,6 +1,7 @@
 // The serial channel over a real pseudo-terminal: the contract every channel keeps
 // (tests/support/SerialChannelContract.cpp), and what only a Linux terminal shows: the
 // exclusive open, the device's XOFF and XON, and a device that goes away.
+#include "platform/UserAbort.h"
 #include "serial/DeviceNames.h"
 #include "serial/OsalSerialPort.h"
 #include "tests/support/Eventually.h"
@@ -124,6 +125,15 @@ TEST_F(PosixSerialChannel, WriteToAStoppedLineGivesUpAfterItsTimeOut) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(port.write("held", 4)); // dropped, as a timed-out write is
     EXPECT_GE(std::chrono::steady_clock::now() - start, 4500ms);
+}
+
+TEST_F(PosixSerialChannel, ARateTheSystemCannotSetIsRefusedAndThePortKeepsItsOwn) {
+    ASSERT_TRUE(port.selectPort("COM7", true));
+    EXPECT_THROW(port.setBaudRate(12345), UserAbort);
+    EXPECT_EQ(recorder.only(), "SetCommState error!");
+    EXPECT_EQ(pty.lineSettings().baud, 115200u);
+    EXPECT_EQ(port.baudRate(), 115200u);
+    EXPECT_TRUE(port.write("G", 1)); // the guard was given back
 }
 
 TEST_F(PosixSerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {
