@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sparwick::serialsys {
@@ -47,6 +48,10 @@ struct PosixPort {
     FoundSettings found;
     int slot = -1;
     bool lowLatencySet = false; // by us, so it goes back off at close
+    // The time a byte takes on the line at its rate, and when the line will have carried
+    // everything written so far, had it never been stopped.
+    std::chrono::nanoseconds byteTime{0};
+    std::chrono::steady_clock::time_point lineBusyUntil{};
 };
 
 // The ports open now, as a signal handler can reach them without taking a lock or
@@ -62,6 +67,7 @@ constexpr std::size_t openPortSlots = 4;
 constinit std::array<OpenPortSlot, openPortSlots> openPorts{};
 
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads the slots");
 
 int takeSlot(int fd, const FoundSettings& found) {
     for (std::size_t i = 0; i < openPorts.size(); ++i) {
@@ -159,6 +165,17 @@ bool setSpeed(termios& tio, std::uint32_t baud) {
     const auto code = speedCode(baud);
     return code && cfsetispeed(&tio, *code) == 0 && cfsetospeed(&tio, *code) == 0;
 }
+
+// A start bit, eight data bits and a stop bit.
+constexpr std::uint32_t bitsPerByte = 10;
+
+// The most line time a write leaves queued behind it when it returns. Writes return once
+// their bytes are queued, and the reply to the last line is awaited for 1000 ms from then;
+// at 9600 baud the 20 data lines of a checksum group queued at once would take 1.3 s to
+// leave, and the reply could never come in time. Half of the reply's time is left for the
+// device's answer and a line slower than its rate. The line itself stays as busy as before:
+// a write that waits leaves this much still queued.
+constexpr std::chrono::milliseconds queuedLineLimit{500};
 
 PosixPort* portOf(PortHandle handle) {
     return handle == invalidPortHandle ? nullptr : reinterpret_cast<PosixPort*>(handle);
@@ -317,6 +334,7 @@ LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
         return LineResult::setStateFailed;
     }
+    p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
     // DTR and RTS held off. A pseudo-terminal has no modem lines and says so.
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(p->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
@@ -335,6 +353,7 @@ LineResult setLineRate(PortHandle port, std::uint32_t baud) {
     if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
         return LineResult::setStateFailed;
     }
+    p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
     return LineResult::ok;
 }
 
@@ -414,10 +433,10 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
         return false;
     }
     const CommTimeouts& t = p->timeouts;
+    const auto start = Clock::now();
     std::optional<Clock::time_point> deadline;
     if (t.writeTotalTimeoutMultiplier != 0 || t.writeTotalTimeoutConstant != 0) {
-        deadline =
-            deadlineAfter(Clock::now(), std::uint64_t{t.writeTotalTimeoutMultiplier} * length +
+        deadline = deadlineAfter(start, std::uint64_t{t.writeTotalTimeoutMultiplier} * length +
                                             t.writeTotalTimeoutConstant);
     }
     std::uint32_t sent = 0;
@@ -433,7 +452,7 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
         // The output is full or stopped by the device's XOFF: wait until it drains, or
         // give up at the deadline, dropping what is unsent, as a Windows write does.
         if (deadline && Clock::now() >= *deadline) {
-            return true;
+            break;
         }
         pollfd pfd{p->fd, POLLOUT, 0};
         int ready = ::poll(&pfd, 1, pollTimeout(deadline));
@@ -444,12 +463,19 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
             return false;
         }
     }
+    p->lineBusyUntil = std::max(p->lineBusyUntil, start) + p->byteTime * sent;
+    auto until = p->lineBusyUntil - queuedLineLimit;
+    if (deadline && *deadline < until) {
+        until = *deadline;
+    }
+    std::this_thread::sleep_until(until);
     return true;
 }
 
 void purgePort(PortHandle port) {
     if (PosixPort* p = portOf(port)) {
         ::tcflush(p->fd, TCIOFLUSH);
+        p->lineBusyUntil = {};
     }
 }
 

@@ -136,6 +136,21 @@ TEST_F(PosixSerialChannel, ARateTheSystemCannotSetIsRefusedAndThePortKeepsItsOwn
     EXPECT_TRUE(port.write("G", 1)); // the guard was given back
 }
 
+TEST_F(PosixSerialChannel, AtASlowRateAWriteReturnsOnlyOnceTheLineCanCarryTheRestInTime) {
+    ASSERT_TRUE(port.selectPort("COM7", false, 9600));
+    // A checksum group of 20 data lines, as the fast update writes it: 1.3 s on the line.
+    const std::string line(63, 'M');
+    std::thread device([&] { pty.receive(20 * line.size(), 5000ms); });
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(port.write(line.data(), static_cast<std::int32_t>(line.size())));
+    }
+    // At most half a second of it is left queued, so that the reply to the checksum line
+    // after it can come within its time-out.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 800ms);
+    device.join();
+}
+
 TEST_F(PosixSerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {
     ASSERT_TRUE(port.selectPort("COM7", true));
     pty.hangUp();
