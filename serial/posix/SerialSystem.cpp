@@ -172,10 +172,10 @@ constexpr std::uint32_t bitsPerByte = 10;
 // The most line time a write leaves queued behind it when it returns. Writes return once
 // their bytes are queued, and the reply to the last line is awaited for 1000 ms from then;
 // at 9600 baud the 20 data lines of a checksum group queued at once would take 1.3 s to
-// leave, and the reply could never come in time. Half of the reply's time is left for the
-// device's answer and a line slower than its rate. The line itself stays as busy as before:
-// a write that waits leaves this much still queued.
-constexpr std::chrono::milliseconds queuedLineLimit{500};
+// leave, and the reply could never come in time. What is left gives the device time to
+// answer. At 19200 baud and above no update queues this much between two replies (a
+// group there takes 0.66 s at most), so their writes return as they always have.
+constexpr std::chrono::milliseconds queuedLineLimit{700};
 
 PosixPort* portOf(PortHandle handle) {
     return handle == invalidPortHandle ? nullptr : reinterpret_cast<PosixPort*>(handle);
@@ -415,6 +415,9 @@ bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t
         ssize_t n = ::read(p->fd, buffer + received, wanted - received);
         if (n > 0) {
             received += static_cast<std::uint32_t>(n);
+            // The device answers a line once it has received it: what was written before
+            // has left, however fast the line turned out to be.
+            p->lineBusyUntil = std::min(p->lineBusyUntil, Clock::now());
             if (t.readIntervalTimeout != 0) {
                 gapEnd = Clock::now() + milliseconds(t.readIntervalTimeout);
             }
