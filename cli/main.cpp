@@ -6,9 +6,11 @@
 #include "cli/ProductionLine.h"
 #include "cli/Update.h"
 #include "flash/FlashLayout.h"
+#include "flash/IspProtocol.h"
 
 #include <CLI/CLI.hpp>
 #include <SparwickVersion.h>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -35,13 +37,24 @@ std::string partList(std::string_view separator, bool withSectors) {
     return list;
 }
 
+// The rates --baud takes: those the boot loader's autobaud locks to with this device's
+// crystal, "9600, 19200, ..." as the help and the usage errors list them.
+std::string rateList() {
+    std::string list;
+    for (const std::uint32_t rate : isp::autobaudRates) {
+        list += (list.empty() ? "" : ", ") + std::to_string(rate);
+    }
+    return list;
+}
+
 std::string usage() {
-    return "usage: sparwick-cli --port PORT [--speed high|low] [--fast] [--verify] [--turbo]\n"
+    return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
+           "                    [--turbo]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
-           "                    [--speed high|low] [--fast] [--verify] [--turbo]\n"
+           "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
-           "] [--speed high|low] [--fast] [--verify] [--turbo]\n"
+           "] [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --list-ports\n"
            "       sparwick-cli --help | --version\n";
 }
@@ -80,9 +93,29 @@ int main(int argc, char** argv) {
                        "port present")
             ->expected(1)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--speed", speed, "line speed: high (115200 baud) or low (19200 baud)")
-        ->check(CLI::IsMember({"high", "low"}))
-        ->capture_default_str();
+    auto* speedOption =
+        app.add_option("--speed", speed, "line speed: high (115200 baud) or low (19200 baud)")
+            ->check(CLI::IsMember({"high", "low"}))
+            ->capture_default_str();
+    std::uint32_t baud = 0;
+    const CLI::Validator ispRate(
+        [](std::string& text) -> std::string {
+            const auto& rates = isp::autobaudRates;
+            const bool listed = std::any_of(rates.begin(), rates.end(), [&](std::uint32_t rate) {
+                return text == std::to_string(rate);
+            });
+            return listed ? "" : text + " is not a rate the boot loader takes: " + rateList();
+        },
+        "");
+    auto* baudOption =
+        app.add_option("--baud", baud,
+                       "line rate in baud instead of --speed: " + rateList() +
+                           ". Without --fast each data line is followed by the high speed's "
+                           "pause (20 ms) above 19200 baud and the low speed's (2 ms) at 19200 "
+                           "and below; use it with --fast")
+            ->check(ispRate)
+            ->type_name("RATE")
+            ->excludes(speedOption);
     auto* simulateFlag =
         app.add_flag("--simulate", simulate, "update a simulated device in-process and verify it");
     app.add_option("--part", part, "the simulated part: " + partList(" or ", true))
@@ -99,6 +132,7 @@ int main(int argc, char** argv) {
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
         ->excludes(listFlag);
+    baudOption->excludes(listFlag);
     auto* stationFlag = app.add_flag(
         "--station", line.station,
         "keep each port's loop going until Ctrl-C: wait for a board in ISP mode, update it, "
@@ -130,6 +164,9 @@ int main(int argc, char** argv) {
     }
 
     const bool highSpeed = speed == "high";
+    if (baudOption->count() != 0) {
+        options.baudRate = baud;
+    }
     if (list) {
         printPortList(stdout);
         return exitSuccess;

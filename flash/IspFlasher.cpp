@@ -8,6 +8,7 @@
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
 #include "platform/Sleep.h"
+#include "serial/LineRates.h"
 #include "serial/OsalSerialPort.h"
 
 #include <algorithm>
@@ -48,7 +49,9 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     port.close();
     // A port that does not open shows up at the first exchange, with the message that
     // tells the user what to check.
-    port.selectPort(portName, highSpeed);
+    const bool pausedAsHighSpeed =
+        options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
+    port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
 
     // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
     UpdateOptions contextOptions = options;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -45,6 +46,11 @@ inline constexpr std::int32_t bootCodeReplyMaxLength = 13;
 
 // A station waiting for its next board sends "?" this often, until one answers.
 inline constexpr std::uint32_t probeIntervalMs = 500;
+// The rates the boot loader's autobaud locks to with this device's 14.7456 MHz crystal:
+// those the UART's divisor makes exactly, up to the highest, whose divisor of 4 is the
+// least the autobaud works with.
+inline constexpr std::array<std::uint32_t, 6> autobaudRates = {9600,  19200,  38400,
+                                                               57600, 115200, 230400};
 
 // Every reply is awaited this long in all.
 inline constexpr std::uint32_t replyTimeoutMs = 1000;

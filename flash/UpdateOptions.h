@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace sparwick {
 
@@ -26,6 +27,10 @@ struct UpdateOptions {
     // itself goes into RAM as with fast.
     bool turbo = false;
     std::uint32_t turboBaud = 921600;
+    // The line's rate in baud in place of the speed's (115200 or 19200), the rest of the
+    // line settings unchanged. The pause after each data line is then the high speed's
+    // above the low speed's rate, the low speed's at it and below.
+    std::optional<std::uint32_t> baudRate = std::nullopt;
 };
 
 } // namespace sparwick

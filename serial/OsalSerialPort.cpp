@@ -3,6 +3,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Sleep.h"
 #include "serial/DeviceNames.h"
+#include "serial/LineRates.h"
 #include "serial/SerialMessages.h"
 
 namespace sparwick {
@@ -16,6 +17,17 @@ constexpr std::uint32_t writeTotalMs = 5000;
 
 // The destructor runs at process exit, when nobody may be left to give the guard back.
 constexpr std::uint32_t exitGuardWaitMs = 10;
+
+void requireLineSettings(serialsys::LineResult result) {
+    switch (result) {
+    case serialsys::LineResult::getStateFailed:
+        abortWithMessage(serialmsg::getCommStateError);
+    case serialsys::LineResult::setStateFailed:
+        abortWithMessage(serialmsg::setCommStateError);
+    case serialsys::LineResult::ok:
+        break;
+    }
+}
 
 } // namespace
 
@@ -82,10 +94,17 @@ bool OsalSerialPort::guarded(Body&& body) {
 }
 
 bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed) {
+    return selectPort(name, newHighSpeed, std::nullopt);
+}
+
+bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed,
+                                std::optional<std::uint32_t> baud) {
     highSpeed = newHighSpeed;
+    chosenBaud = baud;
     return guarded([&] {
         if (name == portName) {
-            // Already selected: nothing is reopened, so a new speed waits for the next open.
+            // Already selected: nothing is reopened, so a new speed or rate waits for the next
+            // open.
             return true;
         }
         if (name.size() != 4 && name.size() != 5) {
@@ -113,14 +132,7 @@ bool OsalSerialPort::open() {
     }
     // From here on a failure leaves the port half-open: the handle stays valid, the flag
     // stays clear, and the next close closes it.
-    switch (serialsys::applyLineSettings(portHandle, highSpeed)) {
-    case serialsys::LineResult::getStateFailed:
-        abortWithMessage(serialmsg::getCommStateError);
-    case serialsys::LineResult::setStateFailed:
-        abortWithMessage(serialmsg::setCommStateError);
-    case serialsys::LineResult::ok:
-        break;
-    }
+    requireLineSettings(serialsys::applyLineSettings(portHandle, baudRate()));
     CommTimeouts timeouts;
     if (!serialsys::getCommTimeouts(portHandle, timeouts)) {
         abortWithMessage(serialmsg::getCommTimeoutsError);
@@ -135,6 +147,20 @@ bool OsalSerialPort::open() {
     }
     openFlag = true;
     return true;
+}
+
+std::uint32_t OsalSerialPort::baudRate() const {
+    return chosenBaud.value_or(linerate::ofSpeed(highSpeed));
+}
+
+void OsalSerialPort::setBaudRate(std::uint32_t baud) {
+    guarded([&] {
+        if (openFlag) {
+            requireLineSettings(serialsys::setLineRate(portHandle, baud));
+        }
+        chosenBaud = baud;
+        return true;
+    });
 }
 
 void OsalSerialPort::close() {

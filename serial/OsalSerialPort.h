@@ -3,6 +3,7 @@
 #include "serial/SerialSystem.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sparwick {
@@ -22,6 +23,17 @@ public:
     // on name, or name is already the current name (then nothing is opened or closed).
     // False when name does not open; the previous port is then reopened.
     bool selectPort(const std::string& name, bool highSpeed);
+    // The same with a line rate of its own in place of the speed's (any rate the system
+    // can set); highSpeed then stands only for the pause after each data line. Without a
+    // rate it is the selection above.
+    bool selectPort(const std::string& name, bool highSpeed, std::optional<std::uint32_t> baud);
+
+    // Switches the line rate in the middle of a session: at once on an open port, and on
+    // every later open until the next selectPort. A rate the system cannot set shows
+    // "SetCommState error!" and ends with UserAbort; the port keeps its rate.
+    void setBaudRate(std::uint32_t baud);
+    // The rate the line runs at: the one set, or the speed's.
+    std::uint32_t baudRate() const;
 
     // Closes the port if one is open and forgets its name.
     void close();
@@ -60,6 +72,7 @@ private:
     serialsys::GuardHandle guard;
     bool openFlag;
     bool highSpeed;
+    std::optional<std::uint32_t> chosenBaud;
 };
 
 } // namespace sparwick

@@ -40,14 +40,18 @@ void closePort(PortHandle port);
 // holds it. Leaves nothing open.
 bool probePort(const std::string& devicePath);
 
-// Reads the port's line settings, sets the fixed ones of this channel (8N1, the chosen
-// speed, XON/XOFF on output only, no hardware handshake, DTR and RTS off, every other
-// setting as read) and writes them back: GetCommState, then SetCommState.
-LineResult applyLineSettings(PortHandle port, bool highSpeed);
+// Reads the port's line settings, sets the fixed ones of this channel (8N1, the rate in
+// baud, XON/XOFF on output only, no hardware handshake, DTR and RTS off, every other
+// setting as read) and writes them back: GetCommState, then SetCommState. Where the
+// driver offers it, the port is also asked for low latency until it is closed.
+// setStateFailed also for a rate the system cannot set.
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud);
+// Changes only the rate of a port whose line settings have been applied.
+LineResult setLineRate(PortHandle port, std::uint32_t baud);
 
-// For a flasher in the device's RAM that talks binary: the rate baud (230400, 460800 or
-// 921600; false for others) and no software flow control, XON and XOFF being data; every
-// other setting as it is. The next open applies the channel's fixed settings again.
+// For a flasher in the device's RAM that talks binary: the rate baud (false for one the
+// system cannot set) and no software flow control, XON and XOFF being data; every other
+// setting as it is. The next open applies the channel's fixed settings again.
 bool setBinaryLine(PortHandle port, std::uint32_t baud);
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts);

@@ -150,8 +150,17 @@ void BootLoader::receive(char byte, Clock::time_point now) {
         return;
     }
     if (mode == Mode::awaitingSync) {
-        // Autobaud measures the sync character; anything else is noise to it.
-        if (byte == isp::syncCharacter) {
+        // Autobaud measures the sync character; anything else is noise to it. At a rate
+        // that the crystal cannot divide down to it cannot lock, and stays silent.
+        if (byte != isp::syncCharacter) {
+            return;
+        }
+        const bool locks = contains(isp::baudRates, lineRate);
+        if (log != nullptr) {
+            log->event(std::string("autobaud ") + (locks ? "locks" : "cannot lock") + " at " +
+                       std::to_string(lineRate) + " baud");
+        }
+        if (locks) {
             exchange(FaultStep::sync, [&](const std::optional<FaultRule>&) {
                 mode = Mode::awaitingSyncWord;
                 return textLine(isp::syncWord);

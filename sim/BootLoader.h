@@ -76,6 +76,9 @@ public:
     std::optional<Clock::time_point> deadline() const { return lines.deadline(); }
     // The time one byte takes on the line, which a CR-only line end waits a little for.
     void setByteTime(std::chrono::nanoseconds time) { lines.setByteTime(time); }
+    // The rate the host sends at, as the autobaud measures it from "?"; 0 when it is not
+    // a rate at all. The autobaud locks only to the rates the crystal allows.
+    void setLineRate(std::uint32_t baud) { lineRate = baud; }
 
     const FlashMemory& flash() const { return flashMemory; }
     // For code that G starts in RAM: the RAM as the boot loader leaves it, and the flash
@@ -167,6 +170,7 @@ private:
     bool isUnlocked = false;
     bool hungUp = false;
     std::optional<std::uint32_t> baudSetting;
+    std::uint32_t lineRate = 0;
     std::uint32_t stopBitSetting = isp::powerOnStopBits;
     std::optional<GoReport> goReport;
     WriteTransfer writeTransfer;

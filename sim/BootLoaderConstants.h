@@ -46,6 +46,8 @@ inline constexpr char compareCommand = 'M';
 inline constexpr char armMode = 'A';
 inline constexpr char thumbMode = 'T';
 
+// The rates the autobaud locks to, and B sets, with the 14.7456 MHz crystal: those whose
+// UART divisor comes out whole, down to the divisor of 4 at 230400.
 inline constexpr std::array<std::uint32_t, 6> baudRates = {9600,  19200,  38400,
                                                            57600, 115200, 230400};
 inline constexpr std::array<std::uint32_t, 2> stopBits = {1, 2};
@@ -84,6 +86,14 @@ inline constexpr std::uint32_t ispStackSize = 256;
 
 // The vector table at flash address 0: eight words that sum to 0 mark valid user code.
 inline constexpr std::size_t vectorWords = 8;
+// In ISP mode the boot block's own vectors are mapped over the first 64 bytes of flash,
+// so R and M read them there: seven "LDR PC, [PC, #0x18]" and word 5 that makes the
+// eight sum to 0, then the handler addresses in the boot block that they load.
+inline constexpr std::uint32_t bootVectorBytes = 64;
+inline constexpr std::array<std::uint32_t, bootVectorBytes / 4> bootVectors = {
+    0xE59FF018, 0xE59FF018, 0xE59FF018, 0xE59FF018, 0xE59FF018, 0xB8A06F58, 0xE59FF018, 0xE59FF018,
+    0x7FFFE040, 0x7FFFE0A0, 0x7FFFE0B0, 0x7FFFE0C0, 0x7FFFE0D0, 0x00000000, 0x7FFFE0E0, 0x7FFFE0F0,
+};
 
 // How long the flash takes, when the line's timing is emulated: an erase, of one sector
 // or many, and programming one 256-byte row.

@@ -68,6 +68,8 @@ std::string LpcsimCommandLine::usage() {
            "  or:  lpcsim --help | --version\n"
            "\n"
            "A simulated LPC2000 ISP boot loader on a pseudo-terminal behind the link PATH.\n"
+           "Its autobaud answers \"?\" only at the rates its 14.7456 MHz crystal allows\n"
+           "(9600, 19200, 38400, 57600, 115200, 230400) and stays silent at any other.\n"
            "Prints 'ready PATH' once it serves. SIGUSR1 power-cycles it; SIGINT or SIGTERM\n"
            "(or answering G, with --exit-after-go) ends it, after the flash has been\n"
            "written to --flash-out. G to a RAM address runs the code written there on an\n"

@@ -297,6 +297,11 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
     short masterEvents = 0;
     if (pty) {
         MasterEnd host(pty->master());
+        // Until it has synchronised, the device looks at the rate as each byte comes: the
+        // autobaud measures the "?" at whatever rate the host has just set.
+        if (!bootLoader->synchronized()) {
+            nextSettingsCheck = {};
+        }
         refreshLineSettings(now);
         uart->receiveFrom(host, now);
         process(now);
@@ -373,6 +378,10 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
     if (settings) {
         hostBaud = settings->baud;
     }
+    // A line of a rate of its own carries that rate whatever the host set.
+    bootLoader->setLineRate(options.wireBaud.value_or(0) != 0 ? *options.wireBaud
+                            : settings                        ? settings->baud
+                                                              : 0);
     uart->setHostStopsOnXoff(pty->hostHonoursXoff());
     std::chrono::nanoseconds byteTime{0};
     if (options.wireBaud == 0u) {

@@ -34,7 +34,12 @@ std::vector<std::uint8_t> TargetMemory::read(std::uint32_t address, std::uint32_
         return {begin, begin + count};
     }
     const auto bytes = flash.bytes().subspan(address, count);
-    return {bytes.begin(), bytes.end()};
+    std::vector<std::uint8_t> out(bytes.begin(), bytes.end());
+    // The boot block's vectors lie over the start of the flash in ISP mode.
+    for (std::uint32_t at = address; at < isp::bootVectorBytes && at - address < count; ++at) {
+        out[at - address] = static_cast<std::uint8_t>(isp::bootVectors[at / 4] >> (8 * (at % 4)));
+    }
+    return out;
 }
 
 void TargetMemory::writeRam(std::uint32_t address, std::span<const std::uint8_t> data) {

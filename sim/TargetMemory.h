@@ -21,7 +21,8 @@ public:
         return isFlash(address, count) || isRam(address, count);
     }
 
-    // A mapped range, flash or RAM.
+    // A mapped range, flash or RAM, as ISP commands see it: the first 64 bytes of flash
+    // are the boot block's vectors.
     std::vector<std::uint8_t> read(std::uint32_t address, std::uint32_t count) const;
     // A range inside the RAM.
     void writeRam(std::uint32_t address, std::span<const std::uint8_t> data);

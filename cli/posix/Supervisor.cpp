@@ -141,8 +141,12 @@ private:
     }
 
     std::vector<std::string> workerArguments(const Port& port) const {
-        std::vector<std::string> args{run.program, "--worker", "--port",
-                                      port.name,   "--speed",  run.highSpeed ? "high" : "low"};
+        std::vector<std::string> args{run.program, "--worker", "--port", port.name};
+        if (run.options.baudRate) {
+            args.insert(args.end(), {"--baud", std::to_string(*run.options.baudRate)});
+        } else {
+            args.insert(args.end(), {"--speed", run.highSpeed ? "high" : "low"});
+        }
         if (run.options.fast) {
             args.emplace_back("--fast");
         }

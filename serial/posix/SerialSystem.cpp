@@ -19,6 +19,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sparwick::serialsys {
@@ -33,6 +34,10 @@ using std::chrono::milliseconds;
 struct FoundSettings {
     termios settings{};
     bool known = false; // false when the device has no terminal settings
+    // Whether the driver has serial settings (TIOCGSERIAL), and whether low latency was
+    // among them: a pseudo-terminal or a USB CDC port has none.
+    bool serialKnown = false;
+    bool lowLatency = false;
 };
 
 // An open port: the descriptor, the time-outs that its reads and writes obey, and where
@@ -43,6 +48,11 @@ struct PosixPort {
     CommTimeouts timeouts;
     FoundSettings found;
     int slot = -1;
+    bool lowLatencySet = false; // by us, so it goes back off at close
+    // The time a byte takes on the line at its rate, and when the line will have carried
+    // everything written so far, had it never been stopped.
+    std::chrono::nanoseconds byteTime{0};
+    std::chrono::steady_clock::time_point lineBusyUntil{};
 };
 
 // The ports open now, as a signal handler can reach them without taking a lock or
@@ -52,11 +62,13 @@ struct PosixPort {
 struct OpenPortSlot {
     std::atomic<int> fd{-1};
     FoundSettings found;
+    std::atomic<bool> lowLatencySet{false};
 };
 constexpr std::size_t openPortSlots = 4;
 constinit std::array<OpenPortSlot, openPortSlots> openPorts{};
 
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads the slots");
 
 int takeSlot(int fd, const FoundSettings& found) {
     for (std::size_t i = 0; i < openPorts.size(); ++i) {
@@ -64,6 +76,7 @@ int takeSlot(int fd, const FoundSettings& found) {
         // Reserved with a value no descriptor has, filled, then published.
         if (openPorts[i].fd.compare_exchange_strong(expected, -2)) {
             openPorts[i].found = found;
+            openPorts[i].lowLatencySet.store(false);
             openPorts[i].fd.store(fd, std::memory_order_release);
             return static_cast<int>(i);
         }
@@ -77,17 +90,106 @@ void freeSlot(int slot) {
     }
 }
 
+// Sets or clears the driver's low-latency flag, everything else of its serial settings
+// as they are now. False when the driver refuses. Async-signal-safe.
+bool setLowLatency(int fd, bool on) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return false;
+    }
+    if (on) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+    } else {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+    }
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
 // Leaves the port as it was found: what we queued and the device never took is dropped
 // (a close would otherwise wait for output that a stopped line never sends), the
-// settings go back, and exclusive use is given up before the close, because the terminal
-// keeps that flag past our close for as long as anyone else (the device end of a
-// pseudo-terminal) has it open. Async-signal-safe.
-void putBack(int fd, const FoundSettings& found) {
+// settings go back (a USB adapter keeps its latency timer past our close), and exclusive
+// use is given up before the close, because the terminal keeps that flag past our close
+// for as long as anyone else (the device end of a pseudo-terminal) has it open.
+// Async-signal-safe.
+void putBack(int fd, const FoundSettings& found, bool lowLatencySet) {
     ::tcflush(fd, TCOFLUSH);
     if (found.known) {
         ::tcsetattr(fd, TCSANOW, &found.settings);
     }
+    if (lowLatencySet) {
+        setLowLatency(fd, false);
+    }
     ::ioctl(fd, TIOCNXCL);
+}
+
+// The driver's low latency for as long as the port is ours: a USB serial adapter then
+// passes on what it receives within a millisecond instead of holding it up to its latency
+// timer (16 ms on an FTDI adapter) on every reply. A port without serial settings, or
+// one that refuses, is used as it is.
+void requestLowLatency(PosixPort& port) {
+    if (!port.found.serialKnown || port.found.lowLatency || port.lowLatencySet) {
+        return;
+    }
+    // Marked before it is set: an interruption in between clears a flag that was never
+    // set, which does no harm, rather than leave one set.
+    port.lowLatencySet = true;
+    if (port.slot >= 0) {
+        openPorts[static_cast<std::size_t>(port.slot)].lowLatencySet.store(true);
+    }
+    if (!setLowLatency(port.fd, true)) {
+        port.lowLatencySet = false;
+        if (port.slot >= 0) {
+            openPorts[static_cast<std::size_t>(port.slot)].lowLatencySet.store(false);
+        }
+    }
+}
+
+// The termios code of a rate in baud: the standard rates only.
+std::optional<speed_t> speedCode(std::uint32_t baud) {
+    static constexpr std::array<std::pair<std::uint32_t, speed_t>, 23> codes = {{
+        {300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},
+        {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+        {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
+        {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
+        {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    }};
+    for (const auto& [rate, code] : codes) {
+        if (rate == baud) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+bool setSpeed(termios& tio, std::uint32_t baud) {
+    const auto code = speedCode(baud);
+    return code && cfsetispeed(&tio, *code) == 0 && cfsetospeed(&tio, *code) == 0;
+}
+
+// The rest of a reply cannot come faster than the line carries it. Waiting for it a little
+// takes a long reply in a few wake-ups instead of one for every byte or two that a line at
+// 230400 baud delivers; never longer than this, well within the gap that ends a read.
+constexpr std::chrono::microseconds gatherLimit{2000};
+
+// A start bit, eight data bits and a stop bit.
+constexpr std::uint32_t bitsPerByte = 10;
+
+// The most line time a write leaves queued behind it when it returns. Writes return once
+// their bytes are queued, and the reply to the last line is awaited for 1000 ms from then;
+// at 9600 baud the 20 data lines of a checksum group queued at once would take 1.3 s to
+// leave, and the reply could never come in time. What is left gives the device time to
+// answer. At 19200 baud and above no update queues this much between two replies (a
+// group there takes 0.66 s at most), so their writes return as they always have.
+constexpr std::chrono::milliseconds queuedLineLimit{700};
+
+void gatherRest(const PosixPort& port, std::uint32_t missing,
+                const std::optional<Clock::time_point>& total) {
+    auto until = Clock::now() + std::min<Clock::duration>(port.byteTime * missing, gatherLimit);
+    if (total && *total < until) {
+        until = *total;
+    }
+    std::this_thread::sleep_until(until);
 }
 
 PosixPort* portOf(PortHandle handle) {
@@ -181,6 +283,9 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
     }
     auto* port = new PosixPort{fd, {}, {}, -1};
     port->found.known = ::tcgetattr(fd, &port->found.settings) == 0;
+    serial_struct serial{};
+    port->found.serialKnown = ::ioctl(fd, TIOCGSERIAL, &serial) == 0;
+    port->found.lowLatency = (serial.flags & ASYNC_LOW_LATENCY) != 0;
     // Reachable by a signal handler before anything of ours is set on the line.
     port->slot = takeSlot(fd, port->found);
     ::ioctl(fd, TIOCEXCL);
@@ -197,7 +302,7 @@ void closePort(PortHandle port) {
     }
     // Put back before the slot is freed: a signal in between finds it released already
     // or releases it again, which does no harm.
-    putBack(p->fd, p->found);
+    putBack(p->fd, p->found, p->lowLatencySet);
     freeSlot(p->slot);
     ::close(p->fd);
     delete p;
@@ -207,7 +312,7 @@ void releaseOpenPortsNow() noexcept {
     for (OpenPortSlot& slot : openPorts) {
         int fd = slot.fd.load(std::memory_order_acquire);
         if (fd >= 0 && slot.fd.compare_exchange_strong(fd, -1)) {
-            putBack(fd, slot.found);
+            putBack(fd, slot.found, slot.lowLatencySet.load());
             ::close(fd);
         }
     }
@@ -232,7 +337,7 @@ bool probePort(const std::string& devicePath) {
     return present;
 }
 
-LineResult applyLineSettings(PortHandle port, bool highSpeed) {
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     PosixPort* p = portOf(port);
     termios tio{};
     if (!p || ::tcgetattr(p->fd, &tio) != 0) {
@@ -248,32 +353,47 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     tio.c_cc[VSTOP] = 0x13;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    speed_t speed = highSpeed ? B115200 : B19200;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
+    if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
         return LineResult::setStateFailed;
     }
+    p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
     // DTR and RTS held off. A pseudo-terminal has no modem lines and says so.
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(p->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
         return LineResult::setStateFailed;
     }
+    requestLowLatency(*p);
     return LineResult::ok;
 }
 
-bool setBinaryLine(PortHandle port, std::uint32_t baud) {
+namespace {
+
+// The rate of an open port, and with binary the end of XON/XOFF: a flasher's binary data
+// holds 0x11 and 0x13 like any other byte.
+LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
     PosixPort* p = portOf(port);
-    const speed_t speed = baud == 921600   ? B921600
-                          : baud == 460800 ? B460800
-                          : baud == 230400 ? B230400
-                                           : B0;
     termios tio{};
-    if (!p || speed == B0 || ::tcgetattr(p->fd, &tio) != 0) {
-        return false;
+    if (!p || ::tcgetattr(p->fd, &tio) != 0) {
+        return LineResult::getStateFailed;
     }
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0 &&
-           ::tcsetattr(p->fd, TCSANOW, &tio) == 0;
+    if (binary) {
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    }
+    if (!setSpeed(tio, baud) || ::tcsetattr(p->fd, TCSANOW, &tio) != 0) {
+        return LineResult::setStateFailed;
+    }
+    p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
+    return LineResult::ok;
+}
+
+} // namespace
+
+LineResult setLineRate(PortHandle port, std::uint32_t baud) {
+    return changeRate(port, baud, false);
+}
+
+bool setBinaryLine(PortHandle port, std::uint32_t baud) {
+    return changeRate(port, baud, true) == LineResult::ok;
 }
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {
@@ -334,8 +454,14 @@ bool readPort(PortHandle port, char* buffer, std::uint32_t wanted, std::uint32_t
         ssize_t n = ::read(p->fd, buffer + received, wanted - received);
         if (n > 0) {
             received += static_cast<std::uint32_t>(n);
+            // The device answers a line once it has received it: what was written before
+            // has left, however fast the line turned out to be.
+            p->lineBusyUntil = std::min(p->lineBusyUntil, Clock::now());
             if (t.readIntervalTimeout != 0) {
                 gapEnd = Clock::now() + milliseconds(t.readIntervalTimeout);
+            }
+            if (received < wanted) {
+                gatherRest(*p, wanted - received, total);
             }
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             // End of file or an I/O error on a terminal: the device has gone away (hang-up,
@@ -352,10 +478,10 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
         return false;
     }
     const CommTimeouts& t = p->timeouts;
+    const auto start = Clock::now();
     std::optional<Clock::time_point> deadline;
     if (t.writeTotalTimeoutMultiplier != 0 || t.writeTotalTimeoutConstant != 0) {
-        deadline =
-            deadlineAfter(Clock::now(), std::uint64_t{t.writeTotalTimeoutMultiplier} * length +
+        deadline = deadlineAfter(start, std::uint64_t{t.writeTotalTimeoutMultiplier} * length +
                                             t.writeTotalTimeoutConstant);
     }
     std::uint32_t sent = 0;
@@ -371,7 +497,7 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
         // The output is full or stopped by the device's XOFF: wait until it drains, or
         // give up at the deadline, dropping what is unsent, as a Windows write does.
         if (deadline && Clock::now() >= *deadline) {
-            return true;
+            break;
         }
         pollfd pfd{p->fd, POLLOUT, 0};
         int ready = ::poll(&pfd, 1, pollTimeout(deadline));
@@ -382,12 +508,19 @@ bool writePort(PortHandle port, const char* bytes, std::uint32_t length) {
             return false;
         }
     }
+    p->lineBusyUntil = std::max(p->lineBusyUntil, start) + p->byteTime * sent;
+    auto until = p->lineBusyUntil - queuedLineLimit;
+    if (deadline && *deadline < until) {
+        until = *deadline;
+    }
+    std::this_thread::sleep_until(until);
     return true;
 }
 
 void purgePort(PortHandle port) {
     if (PosixPort* p = portOf(port)) {
         ::tcflush(p->fd, TCIOFLUSH);
+        p->lineBusyUntil = {};
     }
 }
 

@@ -45,14 +45,15 @@ bool probePort(const std::string& devicePath) {
     return true;
 }
 
-LineResult applyLineSettings(PortHandle port, bool highSpeed) {
+LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     // Zeroed but for its own length, which Windows expects the caller to fill in.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(port), &dcb)) {
         return LineResult::getStateFailed;
     }
-    dcb.BaudRate = highSpeed ? CBR_115200 : CBR_19200;
+    // The driver takes any rate it can make; the two speeds are CBR_115200 and CBR_19200.
+    dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
@@ -75,19 +76,32 @@ LineResult applyLineSettings(PortHandle port, bool highSpeed) {
     return LineResult::ok;
 }
 
-bool setBinaryLine(PortHandle port, std::uint32_t baud) {
-    if (baud != 921600 && baud != 460800 && baud != 230400) {
-        return false;
-    }
+namespace {
+
+// The rate of an open port, and with binary the end of XON/XOFF: a flasher's binary data
+// holds 0x11 and 0x13 like any other byte.
+LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(port), &dcb)) {
-        return false;
+        return LineResult::getStateFailed;
     }
     dcb.BaudRate = baud;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    return ::SetCommState(handleOf(port), &dcb) != 0;
+    if (binary) {
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+    }
+    return ::SetCommState(handleOf(port), &dcb) ? LineResult::ok : LineResult::setStateFailed;
+}
+
+} // namespace
+
+LineResult setLineRate(PortHandle port, std::uint32_t baud) {
+    return changeRate(port, baud, false);
+}
+
+bool setBinaryLine(PortHandle port, std::uint32_t baud) {
+    return changeRate(port, baud, true) == LineResult::ok;
 }
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {

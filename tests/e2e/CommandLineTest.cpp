@@ -154,6 +154,30 @@ TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
     }
 }
 
+TEST(CommandLine, BaudTakesTheBootLoadersRatesAloneAndNotBesideSpeed) {
+    struct Wrong {
+        std::vector<std::string> args;
+        bool listsTheRates;
+    };
+    const Wrong wrong[] = {
+        {{"--port", "COM1", "--baud", "1234"}, true},
+        {{"--simulate", "--baud", "460800"}, true},
+        {{"--port", "COM1", "--baud", "fast"}, true},
+        {{"--port", "COM1", "--baud", "57600", "--speed", "low"}, false},
+        {{"--list-ports", "--baud", "9600"}, false},
+    };
+    for (const Wrong& w : wrong) {
+        SCOPED_TRACE(::testing::PrintToString(w.args));
+        auto run = runCli(w.args);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("\nusage: sparwick-cli --port PORT"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("9600, 19200, 38400, 57600, 115200, 230400") != std::string::npos,
+                  w.listsTheRates)
+            << run.err;
+    }
+}
+
 TEST(CommandLine, VersionAndHelp) {
     auto version = runCli({"--version"});
     EXPECT_EQ(version.exitStatus, 0);

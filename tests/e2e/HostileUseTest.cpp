@@ -128,8 +128,8 @@ bool waitForTheMiddle(test::ChildProcess& child) {
 // command line runs as. The pty starts with line settings unlike the update's (9600 baud,
 // no flow control), so that a run that leaves its own behind is seen.
 struct Device {
-    Device()
-        : device(sim::DeviceOptions{})
+    explicit Device(sim::DeviceOptions options = {})
+        : device(std::move(options))
         , port(device.ptyPath()) {
         termios tio = settingsOf(port);
         ::cfsetspeed(&tio, B9600);
@@ -167,6 +167,25 @@ TEST(HostileUse, ClosedStandardStreamsNeverReachTheDevice) {
         // The port gets back the settings it had, after a whole update too.
         EXPECT_TRUE(device.settingsAsBefore());
     }
+}
+
+TEST(HostileUse, AnUpdateAtAnotherRateLeavesThePortAsItWas) {
+    sim::DeviceOptions options;
+    options.logPath = ::testing::TempDir() + "/sparwick-baud-" + std::to_string(::getpid());
+    Device device(options);
+    // A pseudo-terminal has no serial settings to ask for low latency: it is used as it is.
+    auto run =
+        test::ChildProcess({cli, "--port", device.port, "--baud", "230400", "--fast", "--verify"},
+                           ChildSetup{})
+            .wait(60s);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("Verified 241028 bytes"), std::string::npos) << run.out;
+    EXPECT_TRUE(device.holdsTheImage());
+    EXPECT_TRUE(device.settingsAsBefore());
+    std::ifstream log(options.logPath);
+    const std::string text{std::istreambuf_iterator<char>(log), {}};
+    EXPECT_NE(text.find("autobaud locks at 230400 baud"), std::string::npos);
+    std::filesystem::remove(options.logPath);
 }
 
 TEST(HostileUse, ReaderThatGoesAwayLeavesAFullyUpdatedDevice) {

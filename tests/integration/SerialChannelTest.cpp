@@ -1,6 +1,7 @@
 // The serial channel over a real pseudo-terminal: the contract every channel keeps
 // (tests/support/SerialChannelContract.cpp), and what only a Linux terminal shows: the
 // exclusive open, the device's XOFF and XON, and a device that goes away.
+#include "platform/UserAbort.h"
 #include "serial/DeviceNames.h"
 #include "serial/OsalSerialPort.h"
 #include "tests/support/Eventually.h"
@@ -124,6 +125,30 @@ TEST_F(PosixSerialChannel, WriteToAStoppedLineGivesUpAfterItsTimeOut) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(port.write("held", 4)); // dropped, as a timed-out write is
     EXPECT_GE(std::chrono::steady_clock::now() - start, 4500ms);
+}
+
+TEST_F(PosixSerialChannel, ARateTheSystemCannotSetIsRefusedAndThePortKeepsItsOwn) {
+    ASSERT_TRUE(port.selectPort("COM7", true));
+    EXPECT_THROW(port.setBaudRate(12345), UserAbort);
+    EXPECT_EQ(recorder.only(), "SetCommState error!");
+    EXPECT_EQ(pty.lineSettings().baud, 115200u);
+    EXPECT_EQ(port.baudRate(), 115200u);
+    EXPECT_TRUE(port.write("G", 1)); // the guard was given back
+}
+
+TEST_F(PosixSerialChannel, AtASlowRateAWriteReturnsOnlyOnceTheLineCanCarryTheRestInTime) {
+    ASSERT_TRUE(port.selectPort("COM7", false, 9600));
+    // A checksum group of 20 data lines, as the fast update writes it: 1.3 s on the line.
+    const std::string line(63, 'M');
+    std::thread device([&] { pty.receive(20 * line.size(), 5000ms); });
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(port.write(line.data(), static_cast<std::int32_t>(line.size())));
+    }
+    // At most 0.7 s of it is left queued, so that the reply to the checksum line after it
+    // can come within its time-out.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    device.join();
 }
 
 TEST_F(PosixSerialChannel, DeviceThatGoesAwayFailsReadsAndWrites) {

@@ -132,7 +132,7 @@ TEST_F(DeviceFlashRulesTest, ThePowerOnContentsAndTheReportOfValidUserCode) {
     DeviceOptions options;
     options.flash = vectors;
     startUnlocked(options);
-    EXPECT_EQ(readMemory(*client, 0, 32), vectors);
+    EXPECT_TRUE(std::equal(vectors.begin(), vectors.end(), device->flash().begin()));
     EXPECT_EQ(command("G 0 A", "0\r\n"), "0\r\n");
     EXPECT_TRUE(device->wentToUserCode());
     EXPECT_TRUE(device->userCodeValid());
@@ -180,6 +180,28 @@ TEST_F(DeviceFlashRulesTest, DataLeftInTheBootLoadersWorkAreasDoesNotSurvive) {
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + 0x20, back.begin()));
     EXPECT_FALSE(std::equal(data.begin() + 0x20, data.begin() + 0x100, back.begin() + 0x20));
     EXPECT_TRUE(std::equal(data.begin() + 0x100, data.end(), back.begin() + 0x100));
+}
+
+TEST_F(DeviceFlashRulesTest, ReadAndCompareShowTheBootBlocksVectorsOverTheFirst64Bytes) {
+    DeviceOptions options;
+    options.flash = pattern(128, 3);
+    startUnlocked(options);
+    std::vector<std::uint8_t> boot;
+    for (const std::uint32_t word : isp::bootVectors) {
+        for (int b = 0; b < 4; ++b) {
+            boot.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+        }
+    }
+    EXPECT_EQ(readMemory(*client, 0, 64), boot);
+    // A read across the end of the vectors meets the flash's own bytes after them.
+    std::vector<std::uint8_t> across(boot.end() - 4, boot.end());
+    across.insert(across.end(), options.flash.begin() + 64, options.flash.begin() + 68);
+    EXPECT_EQ(readMemory(*client, 60, 8), across);
+    // M compares against the vectors too: RAM holding them is equal to flash address 0.
+    ASSERT_TRUE(writeToRam(*client, ramBuffer, boot));
+    EXPECT_EQ(command("M 0 " + ram + " 64", "0\r\n"), "0\r\n");
+    // Underneath, the flash keeps what it holds.
+    EXPECT_TRUE(std::equal(options.flash.begin(), options.flash.end(), device->flash().begin()));
 }
 
 } // namespace

@@ -158,6 +158,39 @@ TEST_F(DeviceLineTest, PacesBothDirectionsAtTheRateTheHostSet) {
               "Synchronized\r\nOK\r\n");
 }
 
+TEST_F(DeviceLineTest, AutobaudLocksOnlyAtTheCrystalsRatesOnAPacedLineBehindAnAdapter) {
+    struct Rate {
+        unsigned code;
+        std::uint32_t baud;
+        bool locks;
+    };
+    const Rate rates[] = {
+        {B9600, 9600, true},   {B19200, 19200, true},    {B38400, 38400, true},
+        {B57600, 57600, true}, {B115200, 115200, true},  {B230400, 230400, true},
+        {B4800, 4800, false},  {B460800, 460800, false}, {B921600, 921600, false},
+    };
+    for (const Rate& rate : rates) {
+        SCOPED_TRACE(rate.baud);
+        DeviceOptions options;
+        options.wireBaud = 0;
+        options.adapterLatency = 16ms;
+        start(options);
+        client->setSpeed(rate.code);
+        if (rate.locks) {
+            client->synchronize();
+            client->unlock();
+            EXPECT_EQ(command("J", "0\r\n196389\r\n"), "0\r\n196389\r\n");
+            EXPECT_EQ(device->statistics().hostBaud, rate.baud);
+        } else {
+            // Silent, and still waiting: at a rate it can lock to the same device answers.
+            EXPECT_EQ(client->collect("?", 300ms), "");
+            EXPECT_FALSE(device->statistics().synchronized);
+            client->setSpeed(B115200);
+            EXPECT_EQ(client->exchange("?", "Synchronized\r\n"), "Synchronized\r\n");
+        }
+    }
+}
+
 TEST_F(DeviceLineTest, LogsEveryLineWithItsTime) {
     const std::string logPath = ::testing::TempDir() + "/lpcsim-line-test.log";
     DeviceOptions options;

@@ -160,8 +160,8 @@ TEST_F(LpcsimExecutableTest, ServesFromTheFlashGivenAndDumpsTheWholeFlashOnTermi
         client.synchronize();
         client.unlock();
         EXPECT_EQ(client.exchange("J\r\n", "0\r\n196387\r\n"), "0\r\n196387\r\n");
-        EXPECT_EQ(readMemory(client, 0, 64),
-                  std::vector<std::uint8_t>(initial.begin(), initial.begin() + 64));
+        EXPECT_EQ(readMemory(client, 64, 64),
+                  std::vector<std::uint8_t>(initial.begin() + 64, initial.begin() + 128));
         ASSERT_TRUE(writeToRam(client, 0x40000200, block));
         EXPECT_EQ(client.exchange("P 2 2\r\n", "0\r\n"), "0\r\n");
         EXPECT_EQ(client.exchange("C 8192 1073742336 4096\r\n", "0\r\n"), "0\r\n");

@@ -42,6 +42,10 @@ std::uint32_t baudOf(speed_t speed) {
         return 57600;
     case B115200:
         return 115200;
+    case B230400:
+        return 230400;
+    case B921600:
+        return 921600;
     default:
         return 0;
     }

@@ -61,6 +61,23 @@ TEST_F(SerialChannel, SameNameTwiceReopensNothingAndTheNewSpeedWaitsForTheNextOp
     EXPECT_EQ(line->lineSettings().baud, 19200u);
 }
 
+TEST_F(SerialChannel, ARateOfItsOwnTakesTheSpeedsPlaceAndChangesWhileThePortIsOpen) {
+    ASSERT_TRUE(port.selectPort(line->devicePort(), true, 230400));
+    EXPECT_EQ(line->lineSettings().baud, 230400u);
+    // As after a flasher loaded into the device's RAM has set a rate of its own.
+    port.setBaudRate(921600);
+    const auto settings = line->lineSettings();
+    EXPECT_EQ(settings.baud, 921600u);
+    EXPECT_EQ(port.baudRate(), 921600u);
+    EXPECT_TRUE(settings.xonXoffOutput);
+    EXPECT_EQ(settings.dataBits, 8);
+    port.close();
+    // A selection without a rate is the speed's again.
+    ASSERT_TRUE(port.selectPort(line->devicePort(), false));
+    EXPECT_EQ(line->lineSettings().baud, 19200u);
+    EXPECT_TRUE(recorder.messages().empty());
+}
+
 TEST_F(SerialChannel, ReadEndsAtTheWantedCountAndLeavesTheRestForTheNextRead) {
     ASSERT_TRUE(port.selectPort(line->devicePort(), true));
     line->send("0\r\n196389\r\n");

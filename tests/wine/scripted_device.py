@@ -27,7 +27,8 @@ import time
 import tty
 
 BAUD_RATES = {getattr(termios, f"B{rate}"): rate
-              for rate in (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)}
+              for rate in (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400,
+                           921600)}
 DATA_BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
 
 
