@@ -383,11 +383,25 @@ TEST(HostileUse, BusyPortSaysSoAndIsLeftToItsHolder) {
         int holder = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(holder, 0);
         ASSERT_EQ(c.locked ? ::flock(holder, LOCK_EX) : ::ioctl(holder, TIOCEXCL), 0);
+        // The holder is another program, with the terminal alone open: this process holds
+        // the line's far end (the master) as well, which does not count as holding it.
+        const pid_t other = ::fork();
+        if (other == 0) {
+            constexpr int kept = 100;
+            ::dup2(holder, kept);
+            ::close_range(3, kept - 1, 0);
+            ::close_range(kept + 1, ~0U, 0);
+            ::pause();
+            ::_exit(0);
+        }
+        ASSERT_GT(other, 0);
         ChildSetup setup;
         if (!c.asRoot) {
             setup.user = cliUser();
         }
         auto run = test::ChildProcess(update(path), setup).wait(10s);
+        ::kill(other, SIGKILL);
+        ::waitpid(other, nullptr, 0);
         int stillExclusive = 0;
         ::ioctl(holder, TIOCGEXCL, &stillExclusive);
         ::ioctl(holder, TIOCNXCL);
