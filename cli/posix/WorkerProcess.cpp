@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -64,8 +65,8 @@ WorkerProcess::WorkerProcess(const std::vector<std::string>& argv) {
     out = outPipe[0];
     err = errPipe[0];
     if (pid < 0) {
-        closeOutput();
-        closeErrors();
+        closeIfOpen(out);
+        closeIfOpen(err);
         throw std::system_error(forkError, std::generic_category(), "fork");
     }
     // Set from both sides, so that a signal sent right after this finds the group.
@@ -73,8 +74,8 @@ WorkerProcess::WorkerProcess(const std::vector<std::string>& argv) {
 }
 
 WorkerProcess::~WorkerProcess() {
-    closeOutput();
-    closeErrors();
+    closeIfOpen(out);
+    closeIfOpen(err);
     if (pid > 0 && !status) {
         ::kill(pid, SIGKILL);
         int ignored = 0;
@@ -82,12 +83,30 @@ WorkerProcess::~WorkerProcess() {
     }
 }
 
-void WorkerProcess::closeOutput() {
-    closeIfOpen(out);
+bool WorkerProcess::read(Stream stream, std::string& into) {
+    int& fd = stream == Stream::output ? out : err;
+    if (fd < 0) {
+        return false;
+    }
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0) {
+        return true;
+    }
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return true;
+    }
+    if (n <= 0) {
+        closeIfOpen(fd);
+        return false;
+    }
+    into.append(buffer, static_cast<std::size_t>(n));
+    return true;
 }
 
-void WorkerProcess::closeErrors() {
-    closeIfOpen(err);
+bool WorkerProcess::open(Stream stream) const {
+    return (stream == Stream::output ? out : err) >= 0;
 }
 
 void WorkerProcess::signal(int number) {
@@ -105,6 +124,10 @@ std::optional<int> WorkerProcess::exitStatus() {
         }
     }
     return status;
+}
+
+std::string WorkerProcess::howKilled() const {
+    return status ? "by signal " + std::to_string(*status - 128) : std::string();
 }
 
 } // namespace sparwick::cli

@@ -5,8 +5,19 @@
 namespace sparwick::cli {
 namespace {
 
+// The system's own words for the last error ("The system cannot find the path
+// specified"), with its number for a search.
 std::string lastError() {
-    return "Windows error " + std::to_string(::GetLastError());
+    const DWORD error = ::GetLastError();
+    char text[256] = {};
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        --length;
+    }
+    const std::string number = "Windows error " + std::to_string(error);
+    return length > 0 ? std::string(text, length) + " (" + number + ")" : number;
 }
 
 } // namespace

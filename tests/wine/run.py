@@ -9,11 +9,13 @@ terminals for the port list, lpcsim for whole updates by sparwick-cli.exe.
   run.py update STAGE --cli EXE --lpcsim PATH --port COMn --part ID --image FILE
                 [--fault RULE]... [--expect-failure MESSAGE [--then-update]]
   run.py list-ports STAGE --cli EXE --lpcsim PATH --port COMn
+  run.py line STAGE --cli EXE --lpcsim PATH --port COMn --failing COMm --image FILE
 
 Every run ends by its deadline; whatever it started is ended on every way out.
 """
 
 import argparse
+import json
 import os
 import re
 import select
@@ -105,9 +107,9 @@ def plug(stack, stage, port, how):
 
 class Lpcsim:
     def __init__(self, stage, path, port, part, faults, workdir):
-        self.log = workdir / "lpcsim.log"
-        self.errors = workdir / "lpcsim.err"
-        self.flash = workdir / "flash.bin"
+        self.log = workdir / f"lpcsim-{port}.log"
+        self.errors = workdir / f"lpcsim-{port}.err"
+        self.flash = workdir / f"flash-{port}.bin"
         stage.clear(port)
         command = [path, "--link", str(stage.port_path(port)), "--part", str(part),
                    "--flash-out", str(self.flash), "--exit-after-go", "--log", str(self.log)]
@@ -177,6 +179,19 @@ def lines(data):
     return [line.rstrip("\r") for line in data.decode(errors="replace").split("\n")]
 
 
+def flash_problem(device, image, part):
+    """Why the device's flash is not image followed by erased bytes, or None."""
+    flash = device.flash.read_bytes()
+    expected = image + bytes([ERASED]) * (FLASH_SIZES[part] - len(image))
+    if len(flash) != len(expected):
+        return f"the flash dump holds {len(flash)} bytes, the part {len(expected)}"
+    if flash != expected:
+        first = next(i for i, (a, b) in enumerate(zip(flash, expected)) if a != b)
+        return (f"flash differs at offset {first}: "
+                f"{flash[first]:#04x} instead of {expected[first]:#04x}")
+    return None
+
+
 def successful_update(stage, args, device):
     result = cli(stage, args.cli, ["--port", args.port, "--speed", "low"], UPDATE_S)
     if result.returncode != 0:
@@ -185,16 +200,7 @@ def successful_update(stage, args, device):
         return f'no "{SUCCESS}" on standard output'
     if device.wait(LPCSIM_END_S) is None:
         return "the device did not end after the go command"
-    flash = device.flash.read_bytes()
-    image = patched(Path(args.image).read_bytes())
-    expected = image + bytes([ERASED]) * (FLASH_SIZES[args.part] - len(image))
-    if len(flash) != len(expected):
-        return f"the flash dump holds {len(flash)} bytes, the part {len(expected)}"
-    if flash != expected:
-        first = next(i for i, (a, b) in enumerate(zip(flash, expected)) if a != b)
-        return (f"flash differs from the patched image at offset {first}: "
-                f"{flash[first]:#04x} instead of {expected[first]:#04x}")
-    return None
+    return flash_problem(device, patched(Path(args.image).read_bytes()), args.part)
 
 
 def failed_update(stage, args, device):
@@ -250,6 +256,96 @@ def run_list_ports(stage, args):
         return 0
 
 
+# line: two boards at once through the supervisor and its workers, one refusing the unlock.
+
+LINE_PART = 196389
+UNLOCK_FAILURE = "Software upgrade failed. Could not unlock device."
+
+
+def run_line(stage, args):
+    with tempfile.TemporaryDirectory(dir=stage.root) as workdir, ExitStack() as stack:
+        stage.open_session()
+        stack.callback(stage.close_session)
+        devices = {}
+        for port, faults in ((args.port, []), (args.failing, ["unlock=status:15"])):
+            stack.callback(stage.unplug, port)
+            devices[port] = Lpcsim(stage, args.lpcsim, port, LINE_PART, faults, Path(workdir))
+            stack.callback(devices[port].stop)
+        record = Path(workdir) / "boards.jsonl"
+        result = cli(stage, args.cli, ["--port", args.port, "--port", args.failing,
+                                       "--speed", "low", "--log", "Z:" + str(record)], UPDATE_S)
+        out = lines(result.stdout)
+        problem = None
+        if result.returncode != 1:
+            problem = f"the run exited with {result.returncode}, not 1"
+        elif not any(re.match(rf"{args.port} +passed .*{re.escape(SUCCESS)}$", l) for l in out):
+            problem = f"the summary does not show {args.port} passed"
+        elif not any(re.match(rf"{args.failing} +failed .*{re.escape(UNLOCK_FAILURE)}$", l)
+                     for l in out):
+            problem = f"the summary does not show {args.failing} failed"
+        elif f"{args.failing}: {UNLOCK_FAILURE}" not in lines(result.stderr):
+            problem = "the failure is not on standard error with its port"
+        elif devices[args.port].wait(LPCSIM_END_S) is None:
+            problem = "the passing device did not end after the go command"
+        else:
+            problem = flash_problem(devices[args.port], patched(Path(args.image).read_bytes()),
+                                    LINE_PART)
+        if not problem:
+            devices[args.failing].stop()
+            problem = flash_problem(devices[args.failing], b"", LINE_PART)
+        if not problem:
+            results = [json.loads(l)["result"] for l in record.read_text().splitlines()]
+            if sorted(results) != ["failed", "passed"]:
+                problem = f"the record holds {results}"
+        if not problem:
+            problem = interrupted_line(stage, args, Path(workdir), stack)
+        if problem:
+            for port, device in devices.items():
+                show(f"lpcsim log of {port} (last lines)",
+                     "\n".join(device.log_text().splitlines()[-15:]))
+            return fail(problem)
+        return 0
+
+
+def interrupted_line(stage, args, workdir, stack):
+    """Ctrl-C (SIGINT, which Wine turns into a console control event) in the middle of two
+    updates: both workers end, both boards are left incomplete, and the run says so."""
+    devices = []
+    for port in (args.port, args.failing):
+        devices.append(Lpcsim(stage, args.lpcsim, port, LINE_PART, [], workdir))
+        stack.callback(devices[-1].stop)
+    out_path = workdir / "interrupted.out"
+    with open(out_path, "wb") as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(["wine", args.cli, "--port", args.port, "--port",
+                                    args.failing, "--speed", "low"], env=stage.env(),
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                   start_new_session=True)
+        try:
+            deadline = time.monotonic() + UPDATE_S
+            while not all(f"{port}: progress 5%".encode() in out_path.read_bytes()
+                          for port in (args.port, args.failing)):
+                if time.monotonic() > deadline or process.poll() is not None:
+                    return "the two updates did not get under way"
+                time.sleep(0.05)
+            process.send_signal(signal.SIGINT)
+            status = process.wait(LPCSIM_END_S)
+        except subprocess.TimeoutExpired:
+            return "the interrupted run did not end"
+        finally:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        err.seek(0)
+        show("stderr of the interrupted run", err.read())
+    out = lines(out_path.read_bytes())
+    show("stdout of the interrupted run", "\n".join(out[-4:]))
+    if status != 130:
+        return f"the interrupted run exited with {status}, not 130"
+    if f"Left incomplete: {args.port}, {args.failing}" not in out:
+        return "the summary does not name both boards as left incomplete"
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
@@ -266,12 +362,15 @@ def main():
     gtest.add_argument("--file", action="append", default=[], metavar="COMn")
     gtest.add_argument("--timeout", type=float, default=120)
 
-    for name in ("update", "list-ports"):
+    for name in ("update", "list-ports", "line"):
         update = commands.add_parser(name)
         update.add_argument("stage")
         update.add_argument("--cli", required=True)
         update.add_argument("--lpcsim", required=True)
         update.add_argument("--port", required=True)
+        if name == "line":
+            update.add_argument("--failing", required=True, metavar="COMn")
+            update.add_argument("--image", required=True)
         if name == "update":
             update.add_argument("--part", type=int, choices=sorted(FLASH_SIZES), required=True)
             update.add_argument("--image", required=True)
@@ -294,12 +393,15 @@ def main():
             stage.remove()
             return 0
         stage.check()
-        if args.command in ("update", "list-ports") and not os.access(args.lpcsim, os.X_OK):
+        if args.command in ("update", "list-ports", "line") and \
+                not os.access(args.lpcsim, os.X_OK):
             return fail(f"no lpcsim at {args.lpcsim}: build the default preset first")
         if args.command == "gtest":
             return run_gtest(stage, args)
         if args.command == "update":
             return run_update(stage, args)
+        if args.command == "line":
+            return run_line(stage, args)
         return run_list_ports(stage, args)
     except StageError as error:
         return fail(str(error))
