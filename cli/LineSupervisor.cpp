@@ -111,7 +111,7 @@ std::vector<std::string> LineSupervisor::workerArguments(const Port& port) const
         args.emplace_back("--verify");
     }
     if (run.options.turbo) {
-        args.emplace_back("--turbo");
+        args.insert(args.end(), {"--turbo", "--baud", std::to_string(run.options.turboBaud)});
     }
     if (run.station) {
         args.emplace_back("--await-board");

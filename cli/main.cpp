@@ -7,10 +7,12 @@
 #include "cli/Update.h"
 #include "flash/FlashLayout.h"
 #include "flash/IspProtocol.h"
+#include "stub/TurboProtocol.h"
 
 #include <CLI/CLI.hpp>
 #include <SparwickVersion.h>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -37,14 +39,21 @@ std::string partList(std::string_view separator, bool withSectors) {
     return list;
 }
 
-// The rates --baud takes: those the boot loader's autobaud locks to with this device's
-// crystal, "9600, 19200, ..." as the help and the usage errors list them.
-std::string rateList() {
+// The rates --baud takes, "9600, 19200, ..." as the help and the usage errors list them:
+// those the boot loader's autobaud locks to with this device's crystal, or with --turbo
+// those of the flasher's line.
+template <std::size_t count>
+std::string rateList(const std::array<std::uint32_t, count>& rates) {
     std::string list;
-    for (const std::uint32_t rate : isp::autobaudRates) {
+    for (const std::uint32_t rate : rates) {
         list += (list.empty() ? "" : ", ") + std::to_string(rate);
     }
     return list;
+}
+
+template <std::size_t count>
+bool listed(const std::array<std::uint32_t, count>& rates, std::uint32_t rate) {
+    return std::find(rates.begin(), rates.end(), rate) != rates.end();
 }
 
 std::string usage() {
@@ -54,7 +63,8 @@ std::string usage() {
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
-           "] [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
+           "] [--speed high|low | --baud RATE]\n"
+           "                    [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --list-ports\n"
            "       sparwick-cli --help | --version\n";
 }
@@ -98,24 +108,24 @@ int main(int argc, char** argv) {
             ->check(CLI::IsMember({"high", "low"}))
             ->capture_default_str();
     std::uint32_t baud = 0;
-    const CLI::Validator ispRate(
-        [](std::string& text) -> std::string {
-            const auto& rates = isp::autobaudRates;
-            const bool listed = std::any_of(rates.begin(), rates.end(), [&](std::uint32_t rate) {
-                return text == std::to_string(rate);
-            });
-            return listed ? "" : text + " is not a rate the boot loader takes: " + rateList();
-        },
-        "");
+    const std::string ispRates = rateList(isp::autobaudRates);
+    const std::string turboRates = rateList(turbo::lineRates);
     auto* baudOption =
         app.add_option("--baud", baud,
-                       "line rate in baud instead of --speed: " + rateList() +
+                       "line rate in baud instead of --speed: " + ispRates +
                            ". Without --fast each data line is followed by the high speed's "
                            "pause (20 ms) above 19200 baud and the low speed's (2 ms) at 19200 "
-                           "and below; use it with --fast")
-            ->check(ispRate)
-            ->type_name("RATE")
-            ->excludes(speedOption);
+                           "and below; use it with --fast. With --turbo, the flasher's rate "
+                           "instead (" +
+                           turboRates + "), the boot loader's being --speed's")
+            ->check(CLI::Validator(
+                [&ispRates](std::string& text) -> std::string {
+                    const bool number = !text.empty() && text.size() <= 7 &&
+                                        text.find_first_not_of("0123456789") == std::string::npos;
+                    return number ? "" : text + " is not a rate the boot loader takes: " + ispRates;
+                },
+                ""))
+            ->type_name("RATE");
     auto* simulateFlag =
         app.add_flag("--simulate", simulate, "update a simulated device in-process and verify it");
     app.add_option("--part", part, "the simulated part: " + partList(" or ", true))
@@ -127,7 +137,8 @@ int main(int argc, char** argv) {
                  "checked by its checksums; lines it refuses are sent again with the pause");
     app.add_flag("--turbo", options.turbo,
                  "load a flasher into the device's RAM and send the image to it in binary at "
-                 "921600 baud, each block with a CRC-32 (a --verify is a CRC-32 of the flash)");
+                 "921600 baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
+                 "of the flash)");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
@@ -165,7 +176,20 @@ int main(int argc, char** argv) {
 
     const bool highSpeed = speed == "high";
     if (baudOption->count() != 0) {
-        options.baudRate = baud;
+        if (options.turbo) {
+            if (!listed(turbo::lineRates, baud)) {
+                return usageError("--baud: " + std::to_string(baud) +
+                                  " is not a rate the turbo flasher takes: " + turboRates);
+            }
+            options.turboBaud = baud;
+        } else if (!listed(isp::autobaudRates, baud)) {
+            return usageError("--baud: " + std::to_string(baud) +
+                              " is not a rate the boot loader takes: " + ispRates);
+        } else if (speedOption->count() != 0) {
+            return usageError("--baud excludes --speed");
+        } else {
+            options.baudRate = baud;
+        }
     }
     if (list) {
         printPortList(stdout);

@@ -55,6 +55,7 @@
 #define TURBO_IAP_PART_ID 54
 
 #ifndef __ASSEMBLER__
+#include <array>
 #include <cstdint>
 
 namespace sparwick::turbo {
@@ -66,6 +67,10 @@ inline constexpr std::uint32_t defaultDivisor = TURBO_DEFAULT_DIVISOR;
 inline constexpr std::uint32_t peripheralClockHz = TURBO_PCLK_HZ;
 inline constexpr std::uint32_t blockMax = TURBO_BLOCK_MAX;
 inline constexpr std::uint32_t replySize = 5;
+// The rates the flasher's UART reaches exactly at that clock (a whole divisor), from the
+// boot loader's own high speed up: what --baud offers with --turbo.
+inline constexpr std::array<std::uint32_t, 4> lineRates = {115200, 230400, 460800, 921600};
+inline constexpr std::uint32_t defaultLineRate = 921600;
 
 enum class Command : std::uint8_t {
     hello = TURBO_CMD_HELLO,

@@ -165,6 +165,8 @@ TEST(CommandLine, BaudTakesTheBootLoadersRatesAloneAndNotBesideSpeed) {
         {{"--port", "COM1", "--baud", "fast"}, true},
         {{"--port", "COM1", "--baud", "57600", "--speed", "low"}, false},
         {{"--list-ports", "--baud", "9600"}, false},
+        // With --turbo the rate is the flasher's, and 57600 is not among them.
+        {{"--port", "COM1", "--turbo", "--baud", "57600"}, false},
     };
     for (const Wrong& w : wrong) {
         SCOPED_TRACE(::testing::PrintToString(w.args));

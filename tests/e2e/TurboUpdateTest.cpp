@@ -17,6 +17,9 @@ constexpr const char* port = "COM4";
 constexpr std::size_t flashSize = 512000;
 constexpr UpdateOptions turbo{.fast = false, .verify = false, .turbo = true};
 constexpr UpdateOptions turboVerify{.fast = false, .verify = true, .turbo = true};
+// The flasher's line at a rate of --baud's choosing.
+constexpr UpdateOptions turboVerifyAt460800{
+    .fast = false, .verify = true, .turbo = true, .turboBaud = 460800};
 
 struct Device {
     explicit Device(const std::vector<std::string>& faults) {
@@ -38,7 +41,7 @@ std::string firstMessage(const test::UpdateOutcome& outcome) {
 
 TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
     Device device({});
-    const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+    const auto outcome = test::runUpdate(port, true, nullptr, turboVerifyAt460800);
     ASSERT_TRUE(outcome.succeeded) << firstMessage(outcome);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{std::string(msg::success)});
     ASSERT_FALSE(outcome.progress.empty());
