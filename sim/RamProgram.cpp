@@ -35,6 +35,7 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
     , ramBytes(std::move(ram))
     , flashView(flashMemory.bytes().begin(), flashMemory.bytes().end())
     , uart(uartLine, bootLoaderBaud, clocks.peripheralClockHz())
+    , blockTap(faults)
     , iap(flashMemory, ramBytes, faults, port, trafficLog) {
     // Unicorn maps whole pages: the flash's copy is rounded up, the rest unreadable.
     flashView.resize((flashView.size() + pageSize - 1) / pageSize * pageSize, 0xFF);
@@ -45,6 +46,7 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
                                          {SystemControl::base, SystemControl::size},
                                          {pinConnectBase, pageSize}},
                                      board);
+    uart.tapReceived([this](std::uint8_t byte) { return blockTap.received(byte); });
     core->start(address, thumb);
     line.setTransparent(true);
     lastBaud = baud();

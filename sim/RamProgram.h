@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/ArmCore.h"
+#include "sim/FlasherBlockTap.h"
 #include "sim/IapService.h"
 #include "sim/SystemControl.h"
 #include "sim/Uart.h"
@@ -68,6 +69,7 @@ private:
     std::vector<std::uint8_t> flashView;
     SystemControl clocks;
     UartRegisters uart;
+    FlasherBlockTap blockTap;
     IapService iap;
     std::unique_ptr<ArmCore> core;
     State current = State::running;
