@@ -94,7 +94,9 @@ std::string LpcsimCommandLine::usage() {
            "                     silent, short, garble, extra, status:N, resend (for\n"
            "                     data-checksum), hangup or corrupt (for copy); or\n"
            "                     data-line[#N]=drop:K, K bytes of the N-th data line lost\n"
-           "                     (of every data line without #N)\n"
+           "                     (of every data line without #N); or\n"
+           "                     flasher-block[#N]=garble, the N-th block of the turbo\n"
+           "                     flasher changed on its way in (every block without #N)\n"
            "  --log FILE         every line received and sent, with times\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
