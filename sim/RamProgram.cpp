@@ -28,12 +28,14 @@ constexpr std::uint32_t iapScratchSize = 32;
 
 RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram,
                        FlashMemory& flashMemory, Uart& uartLine, std::uint32_t bootLoaderBaud,
-                       FaultInjector& faults, BootLoaderPort& port, TrafficLog* trafficLog)
+                       std::uint32_t crystalHz, FaultInjector& faults, BootLoaderPort& port,
+                       TrafficLog* trafficLog)
     : flash(flashMemory)
     , line(uartLine)
     , log(trafficLog)
     , ramBytes(std::move(ram))
     , flashView(flashMemory.bytes().begin(), flashMemory.bytes().end())
+    , clocks(crystalHz)
     , uart(uartLine, bootLoaderBaud, clocks.peripheralClockHz())
     , blockTap(faults)
     , iap(flashMemory, ramBytes, faults, port, trafficLog) {

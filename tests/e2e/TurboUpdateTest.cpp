@@ -22,8 +22,10 @@ constexpr UpdateOptions turboVerifyAt460800{
     .fast = false, .verify = true, .turbo = true, .turboBaud = 460800};
 
 struct Device {
-    explicit Device(const std::vector<std::string>& faults) {
+    explicit Device(const std::vector<std::string>& faults,
+                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz) {
         sim::DeviceOptions options;
+        options.crystalHz = crystalHz;
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
         }
@@ -61,6 +63,20 @@ TEST(TurboUpdateTest, ABlockChangedOnTheLineOnceIsSentAgain) {
     EXPECT_EQ(test::firstDifference(device.sim->flash(),
                                     test::expectedFlash(test::shippedImage(), flashSize)),
               -1);
+}
+
+TEST(TurboUpdateTest, AFlasherOffTheHostsRateFailsTheHandshakeAndAPowerCycleRecovers) {
+    // A 12 MHz crystal: the flasher's divisor of 4 gives 750000 baud, not 921600.
+    Device device({}, 12'000'000);
+    const auto failed = test::runUpdate(port, true, nullptr, turbo);
+    EXPECT_FALSE(failed.succeeded);
+    const std::string message = firstMessage(failed);
+    EXPECT_TRUE(message.starts_with(std::string(msg::turboFailedPrefix) + "handshake failed ("))
+        << message;
+    EXPECT_TRUE(message.ends_with(msg::turboRecovery)) << message;
+    device.sim->powerCycle();
+    const auto retried = test::runUpdate(port, true, nullptr, UpdateOptions{.fast = true});
+    EXPECT_TRUE(retried.succeeded) << firstMessage(retried);
 }
 
 TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
