@@ -2,6 +2,7 @@
 
 #include "sim/FaultRule.h"
 #include "sim/PartDescription.h"
+#include "sim/SystemControl.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,10 @@ struct DeviceOptions {
     // once.
     std::chrono::milliseconds adapterLatency{0};
     std::vector<FaultRule> faults;
+    // The crystal that code in RAM clocks the core and the UART from (the boot loader's
+    // autobaud keeps its rates). Another than the usual one puts the flasher's UART off
+    // the host's rate.
+    std::uint32_t crystalHz = SystemControl::defaultCrystalHz;
     // Every line received and sent, with times; empty: no log.
     std::string logPath;
 };

@@ -32,7 +32,7 @@ private:
     };
 
     std::vector<Entry> entries;
-    std::array<std::uint32_t, static_cast<std::size_t>(FaultStep::dataLine) + 1> seen{};
+    std::array<std::uint32_t, static_cast<std::size_t>(FaultStep::flasherBlock) + 1> seen{};
     std::uint32_t usedCount = 0;
 };
 

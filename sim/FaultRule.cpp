@@ -12,7 +12,7 @@ namespace sparwick::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, FaultStep>, 16> stepNames = {{
+constexpr std::array<std::pair<std::string_view, FaultStep>, 17> stepNames = {{
     {"sync", FaultStep::sync},
     {"sync-word", FaultStep::syncWord},
     {"crystal", FaultStep::crystal},
@@ -29,6 +29,7 @@ constexpr std::array<std::pair<std::string_view, FaultStep>, 16> stepNames = {{
     {"read-checksum", FaultStep::readChecksum},
     {"go", FaultStep::go},
     {"data-line", FaultStep::dataLine},
+    {"flasher-block", FaultStep::flasherBlock},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultAction>, 7> plainActions = {{
@@ -154,7 +155,11 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     if ((rule.action == FaultAction::drop) != (rule.step == FaultStep::dataLine)) {
         return fail(error, quoted + "data-line takes drop:K, and drop:K applies to data-line only");
     }
-    if (rule.step == FaultStep::dataLine && !occurrenceGiven) {
+    if (rule.step == FaultStep::flasherBlock && rule.action != FaultAction::garble) {
+        return fail(error, quoted + "flasher-block takes garble only");
+    }
+    if ((rule.step == FaultStep::dataLine || rule.step == FaultStep::flasherBlock) &&
+        !occurrenceGiven) {
         rule.occurrence = FaultRule::everyOccurrence;
     }
     if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {

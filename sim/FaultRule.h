@@ -10,7 +10,8 @@ namespace sparwick::sim {
 // The exchanges at which a fault can be injected: the reply to "?", to the sync word, to
 // the crystal frequency, and to the commands A, U, J, P, E, I, W, C, R and G; data-checksum
 // is the reply to a checksum line after W data; read-checksum is the sum line that ends
-// each group of lines R sends (again after each RESEND).
+// each group of lines R sends (again after each RESEND); flasher-block is a data block that
+// code in RAM receives from the host (a D request of the turbo flasher's protocol).
 enum class FaultStep {
     sync,
     syncWord,
@@ -28,13 +29,15 @@ enum class FaultStep {
     readChecksum,
     go,
     dataLine,
+    flasherBlock,
 };
 
 // What happens to the exchange's reply (its echo included, while echo is on).
 enum class FaultAction {
     silent,   // no reply at all; the command is carried out
     truncate, // the reply without its last byte
-    garble,   // the reply's first byte after the echo changed
+    garble,   // the reply's first byte after the echo changed; for flasher-block, the
+              // block's first byte changed on its way in, so that its CRC-32 fails
     extra,    // one byte more
     status,   // that status code instead; the command is not carried out
     resend,   // data-checksum only: RESEND although the checksum matched
@@ -47,7 +50,8 @@ enum class FaultAction {
 };
 
 // STEP[#N]=ACTION: the action at the N-th occurrence of the step (counted from 1 over the
-// device's life, power cycles included), once. data-line without #N picks every data line.
+// device's life, power cycles included), once. data-line and flasher-block without #N pick
+// every occurrence.
 struct FaultRule {
     // The occurrence of a rule that applies to every occurrence of its step.
     static constexpr std::uint32_t everyOccurrence = 0;
@@ -62,8 +66,8 @@ struct FaultRule {
 };
 
 // Parses STEP[#N]=ACTION, where ACTION is silent, short, garble, extra, status:N, resend,
-// hangup or corrupt, or for data-line drop:K. On failure, error (when given) says what
-// is wrong.
+// hangup or corrupt, or for data-line drop:K; flasher-block takes garble only. On failure, error
+// (when given) says what is wrong.
 std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error = nullptr);
 // The rule as the parser reads it.
 std::string describeFaultRule(const FaultRule& rule);

@@ -13,6 +13,9 @@ namespace {
 
 // The highest rate a pseudo-terminal's line settings can name.
 constexpr std::uint32_t maxWireBaud = 4'000'000;
+// The oscillator takes a crystal of 1 to 30 MHz.
+constexpr std::uint32_t minCrystalHz = 1'000'000;
+constexpr std::uint32_t maxCrystalHz = 30'000'000;
 // A USB adapter's latency timer takes 1 to 255 ms.
 constexpr std::uint32_t maxLatencyMs = 255;
 
@@ -94,7 +97,11 @@ std::string LpcsimCommandLine::usage() {
            "                     silent, short, garble, extra, status:N, resend (for\n"
            "                     data-checksum), hangup or corrupt (for copy); or\n"
            "                     data-line[#N]=drop:K, K bytes of the N-th data line lost\n"
-           "                     (of every data line without #N)\n"
+           "                     (of every data line without #N); or\n"
+           "                     flasher-block[#N]=garble, the N-th block of the turbo\n"
+           "                     flasher changed on its way in (every block without #N)\n"
+           "  --crystal HZ       the crystal that code in RAM clocks its PLL and UART from\n"
+           "                     (14745600 by default)\n"
            "  --log FILE         every line received and sent, with times\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
@@ -157,6 +164,16 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
                             std::to_string(maxLatencyMs);
                 } else {
                     options.adapterLatency = std::chrono::milliseconds{*ms};
+                }
+            }
+        } else if (name == "--crystal") {
+            if (const auto v = takeValue()) {
+                const auto hz = positiveNumber(*v);
+                if (!hz || *hz < minCrystalHz || *hz > maxCrystalHz) {
+                    error = "--crystal " + *v + ": the crystal is a number of hertz from " +
+                            std::to_string(minCrystalHz) + " to " + std::to_string(maxCrystalHz);
+                } else {
+                    options.crystalHz = *hz;
                 }
             }
         } else if (name == "--link") {

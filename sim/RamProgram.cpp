@@ -28,13 +28,16 @@ constexpr std::uint32_t iapScratchSize = 32;
 
 RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram,
                        FlashMemory& flashMemory, Uart& uartLine, std::uint32_t bootLoaderBaud,
-                       FaultInjector& faults, BootLoaderPort& port, TrafficLog* trafficLog)
+                       std::uint32_t crystalHz, FaultInjector& faults, BootLoaderPort& port,
+                       TrafficLog* trafficLog)
     : flash(flashMemory)
     , line(uartLine)
     , log(trafficLog)
     , ramBytes(std::move(ram))
     , flashView(flashMemory.bytes().begin(), flashMemory.bytes().end())
+    , clocks(crystalHz)
     , uart(uartLine, bootLoaderBaud, clocks.peripheralClockHz())
+    , blockTap(faults)
     , iap(flashMemory, ramBytes, faults, port, trafficLog) {
     // Unicorn maps whole pages: the flash's copy is rounded up, the rest unreadable.
     flashView.resize((flashView.size() + pageSize - 1) / pageSize * pageSize, 0xFF);
@@ -45,6 +48,7 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
                                          {SystemControl::base, SystemControl::size},
                                          {pinConnectBase, pageSize}},
                                      board);
+    uart.tapReceived([this](std::uint8_t byte) { return blockTap.received(byte); });
     core->start(address, thumb);
     line.setTransparent(true);
     lastBaud = baud();

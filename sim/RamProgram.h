@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/ArmCore.h"
+#include "sim/FlasherBlockTap.h"
 #include "sim/IapService.h"
 #include "sim/SystemControl.h"
 #include "sim/Uart.h"
@@ -31,10 +32,10 @@ public:
     enum class State { running, firmwareStarted, dead };
 
     // ram: the RAM as the boot loader left it; bootLoaderBaud: the rate the boot loader
-    // talked at, which the UART keeps.
+    // talked at, which the UART keeps; crystalHz: the board's crystal.
     RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram, FlashMemory& flash,
-               Uart& line, std::uint32_t bootLoaderBaud, FaultInjector& faults,
-               BootLoaderPort& port, TrafficLog* log);
+               Uart& line, std::uint32_t bootLoaderBaud, std::uint32_t crystalHz,
+               FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
     ~RamProgram() override;
     RamProgram(const RamProgram&) = delete;
     RamProgram& operator=(const RamProgram&) = delete;
@@ -68,6 +69,7 @@ private:
     std::vector<std::uint8_t> flashView;
     SystemControl clocks;
     UartRegisters uart;
+    FlasherBlockTap blockTap;
     IapService iap;
     std::unique_ptr<ArmCore> core;
     State current = State::running;

@@ -15,12 +15,16 @@ class SystemControl {
 public:
     static constexpr std::uint32_t base = 0xE01FC000;
     static constexpr std::uint32_t size = 0x1000;
-    // The board's crystal.
-    static constexpr std::uint32_t crystalHz = 14'745'600;
+    // The board's usual crystal, whose multiples give the boot loader's and the flasher's
+    // rates exactly.
+    static constexpr std::uint32_t defaultCrystalHz = 14'745'600;
     // MEMMAP values: the boot block's vectors at 0 (as the boot loader leaves it), or
     // the user flash's.
     static constexpr std::uint32_t bootLoaderMode = 0;
     static constexpr std::uint32_t userFlashMode = 1;
+
+    explicit SystemControl(std::uint32_t crystal = defaultCrystalHz)
+        : crystalHz(crystal) {}
 
     std::uint32_t read(std::uint32_t offset) const;
     void write(std::uint32_t offset, std::uint32_t value);
@@ -36,6 +40,7 @@ private:
     void feed(std::uint32_t value);
     void checkClocks();
 
+    std::uint32_t crystalHz;
     std::uint32_t pllcon = 0;
     std::uint32_t pllcfg = 0;
     // What the last good feed sequence made effective.

@@ -76,7 +76,9 @@ std::uint32_t UartRegisters::read(std::uint32_t offset, std::uint32_t peripheral
         if (!byte) {
             return 0;
         }
-        return static_cast<std::uint8_t>(mismatched(peripheralClockHz) ? garbled(*byte) : *byte);
+        const auto value =
+            static_cast<std::uint8_t>(mismatched(peripheralClockHz) ? garbled(*byte) : *byte);
+        return receiveTap ? receiveTap(value) : value;
     }
     case ierDlm:
         return divisorLatches() ? dlm : ier;

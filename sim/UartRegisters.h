@@ -3,6 +3,8 @@
 #include "sim/Uart.h"
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace sparwick::sim {
 
@@ -27,6 +29,8 @@ public:
     }
     std::uint32_t read(std::uint32_t offset, std::uint32_t peripheralClockHz);
     void write(std::uint32_t offset, std::uint32_t value, std::uint32_t peripheralClockHz);
+    // Sees each byte the code takes from the receive buffer and gives what it reads.
+    void tapReceived(std::function<std::uint8_t(std::uint8_t)> tap) { receiveTap = std::move(tap); }
 
     // The rate the divisors give at this peripheral clock; 0 with a divisor of 0.
     std::uint32_t baud(std::uint32_t peripheralClockHz) const;
@@ -51,6 +55,7 @@ private:
     // The fractional divider's reset value: DIVADDVAL 0, MULVAL 1.
     std::uint32_t fdr = 0x10;
     std::uint32_t polls = 0;
+    std::function<std::uint8_t(std::uint8_t)> receiveTap;
 };
 
 } // namespace sparwick::sim

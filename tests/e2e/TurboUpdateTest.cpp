@@ -22,8 +22,10 @@ constexpr UpdateOptions turboVerifyAt460800{
     .fast = false, .verify = true, .turbo = true, .turboBaud = 460800};
 
 struct Device {
-    explicit Device(const std::vector<std::string>& faults) {
+    explicit Device(const std::vector<std::string>& faults,
+                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz) {
         sim::DeviceOptions options;
+        options.crystalHz = crystalHz;
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
         }
@@ -53,6 +55,30 @@ TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
                                            std::chrono::seconds{3}));
 }
 
+TEST(TurboUpdateTest, ABlockChangedOnTheLineOnceIsSentAgain) {
+    Device device({"flasher-block#3=garble"});
+    const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+    ASSERT_TRUE(outcome.succeeded) << firstMessage(outcome);
+    EXPECT_EQ(device.sim->statistics().faultsUsed, 1u);
+    EXPECT_EQ(test::firstDifference(device.sim->flash(),
+                                    test::expectedFlash(test::shippedImage(), flashSize)),
+              -1);
+}
+
+TEST(TurboUpdateTest, AFlasherOffTheHostsRateFailsTheHandshakeAndAPowerCycleRecovers) {
+    // A 12 MHz crystal: the flasher's divisor of 4 gives 750000 baud, not 921600.
+    Device device({}, 12'000'000);
+    const auto failed = test::runUpdate(port, true, nullptr, turbo);
+    EXPECT_FALSE(failed.succeeded);
+    const std::string message = firstMessage(failed);
+    EXPECT_TRUE(message.starts_with(std::string(msg::turboFailedPrefix) + "handshake failed ("))
+        << message;
+    EXPECT_TRUE(message.ends_with(msg::turboRecovery)) << message;
+    device.sim->powerCycle();
+    const auto retried = test::runUpdate(port, true, nullptr, UpdateOptions{.fast = true});
+    EXPECT_TRUE(retried.succeeded) << firstMessage(retried);
+}
+
 TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
     struct Case {
         std::string fault;
@@ -65,6 +91,8 @@ TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
         {"copy#2=corrupt", turboVerify,
          prefix + "verify failed (flash CRC-32 differs from the image's). " + recovery},
         {"copy#3=status:9", turbo, prefix + "copy failed (IAP status 9). " + recovery},
+        // Every block changed on its way in: the host gives up after sending it again.
+        {"flasher-block=garble", turbo, prefix + "block failed (block CRC failed). " + recovery},
     };
     for (const Case& c : cases) {
         Device device({c.fault});
@@ -73,7 +101,8 @@ TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
         EXPECT_EQ(firstMessage(failed), c.message) << c.fault;
         EXPECT_FALSE(device.sim->statistics().firmwareStarted) << c.fault;
         device.sim->powerCycle();
-        const auto retried = test::runUpdate(port, true, nullptr, turboVerify);
+        // The boot loader's own update: a fault on every flasher block stays in force.
+        const auto retried = test::runUpdate(port, true, nullptr, UpdateOptions{.fast = true});
         EXPECT_TRUE(retried.succeeded) << c.fault << ": " << firstMessage(retried);
     }
 }

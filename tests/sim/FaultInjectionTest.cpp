@@ -176,7 +176,9 @@ TEST_F(DeviceFaultsTest, RulesThatDoNotParse) {
                              "data-line=drop:0",
                              "data-line=drop:x",
                              "copy=drop:3",
-                             "go#2=drop:1"}) {
+                             "go#2=drop:1",
+                             "flasher-block=short",
+                             "flasher-block#0=garble"}) {
         std::string error;
         EXPECT_FALSE(parseFaultRule(text, &error).has_value()) << text;
         EXPECT_FALSE(error.empty()) << text;
@@ -202,6 +204,10 @@ TEST_F(DeviceFaultsTest, RulesThatDoNotParse) {
     ASSERT_TRUE(every.has_value());
     EXPECT_EQ(every->occurrence, FaultRule::everyOccurrence);
     EXPECT_EQ(describeFaultRule(*every), "data-line=drop:1");
+    const auto block = parseFaultRule("flasher-block=garble");
+    ASSERT_TRUE(block.has_value());
+    EXPECT_EQ(block->occurrence, FaultRule::everyOccurrence);
+    EXPECT_EQ(describeFaultRule(*block), "flasher-block=garble");
 }
 
 } // namespace

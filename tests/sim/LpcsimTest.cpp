@@ -234,6 +234,7 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         {"--link", link, "--latency", "0"},
         {"--link", link, "--latency=256"},
         {"--link", link, "--latency"},
+        {"--link", link, "--crystal", "999999"},
         {"--link", link, "--fault", "data-line=garble"},
         {"--link", link, "--fault", "copy=drop:3"},
         {"--link", link, "--fault", "data-line#2=drop:0"},

@@ -1,0 +1,65 @@
+#include "sim/FlasherBlockTap.h"
+
+#include "sim/FaultInjector.h"
+
+#include <array>
+#include <utility>
+
+namespace sparwick::sim {
+
+namespace {
+
+constexpr std::uint8_t dataCommand = 'D';
+// The flasher's requests and how many 32-bit arguments each takes; any other byte is a
+// request of its own.
+constexpr std::array<std::pair<std::uint8_t, std::uint32_t>, 7> argumentWords = {{
+    {'H', 1},
+    {dataCommand, 1},
+    {'P', 2},
+    {'E', 2},
+    {'W', 2},
+    {'C', 2},
+    {'G', 0},
+}};
+// The lengths the flasher takes: a multiple of 4 from 4 to this.
+constexpr std::uint32_t blockMax = 4096;
+constexpr std::uint32_t crcBytes = 4;
+constexpr std::uint8_t garbleMask = 0xFF;
+
+} // namespace
+
+FlasherBlockTap::FlasherBlockTap(FaultInjector& faultInjector)
+    : faults(faultInjector) {}
+
+std::uint8_t FlasherBlockTap::received(std::uint8_t byte) {
+    if (blockBytes > 0) {
+        --blockBytes;
+        if (garbleNext) {
+            garbleNext = false;
+            return static_cast<std::uint8_t>(byte ^ garbleMask);
+        }
+        return byte;
+    }
+    if (argumentBytes > 0) {
+        --argumentBytes;
+        if (command == dataCommand) {
+            length = length >> 8 | std::uint32_t{byte} << 24;
+            if (argumentBytes == 0 && length % 4 == 0 && length >= 4 && length <= blockMax) {
+                blockBytes = length + crcBytes;
+                const auto fault = faults.occurrence(FaultStep::flasherBlock);
+                garbleNext = fault.has_value() && fault->action == FaultAction::garble;
+            }
+        }
+        return byte;
+    }
+    command = byte;
+    length = 0;
+    for (const auto& [name, words] : argumentWords) {
+        if (name == byte) {
+            argumentBytes = words * 4;
+        }
+    }
+    return byte;
+}
+
+} // namespace sparwick::sim

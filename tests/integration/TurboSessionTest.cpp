@@ -1,0 +1,155 @@
+// The host's side of the turbo flasher's protocol against a scripted flasher: the exact
+// bytes of each request (little-endian words, a block's CRC-32), and each reply that is
+// not a success (short, a refused status, a CRC that differs) ending in its own message.
+#include "flash/TurboSession.h"
+
+#include "flash/UpdateMessages.h"
+#include "platform/UserAbort.h"
+#include "serial/DeviceNames.h"
+#include "serial/OsalSerialPort.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/support/ScriptedPeer.h"
+
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sparwick {
+namespace {
+
+std::string word(std::uint32_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes += static_cast<char>((value >> shift) & 0xFF);
+    }
+    return bytes;
+}
+
+std::string reply(std::uint8_t status, std::uint32_t value) {
+    return std::string(1, static_cast<char>(status)) + word(value);
+}
+
+// A request's size once its command byte (and a data request's length) has arrived.
+std::size_t requestSize(std::string_view pending) {
+    switch (pending[0]) {
+    case 'D':
+        if (pending.size() < 5) {
+            return 0;
+        }
+        return 1 + 4 +
+               (static_cast<std::uint8_t>(pending[1]) | static_cast<std::uint8_t>(pending[2])
+                                                            << 8) +
+               4;
+    case 'G':
+        return 1;
+    default:
+        return 1 + 8;
+    }
+}
+
+// Answers each whole request with the next of replies; silent once they are used up.
+test::ScriptedPeer::Responder flasher(std::vector<std::string> replies) {
+    auto queue = std::make_shared<std::deque<std::string>>(replies.begin(), replies.end());
+    return [queue](std::string_view pending) -> test::ScriptedPeer::Answer {
+        const std::size_t size = pending.empty() ? 0 : requestSize(pending);
+        if (size == 0 || pending.size() < size) {
+            return {};
+        }
+        std::string answer;
+        if (!queue->empty()) {
+            answer = queue->front();
+            queue->pop_front();
+        }
+        return {size, answer};
+    };
+}
+
+const std::vector<std::uint8_t> block = {'1', '2', '3', '4', '5', '6', '7', '8'};
+// zlib's CRC-32 of "12345678".
+constexpr std::uint32_t blockCrc = 0x9AE0DAAF;
+
+TEST(TurboSessionTest, Crc32IsZlibs) {
+    const std::vector<std::uint8_t> check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(TurboSession::crc32(check), 0xCBF43926u);
+    EXPECT_EQ(TurboSession::crc32(block), blockCrc);
+    // In pieces as in one.
+    EXPECT_EQ(TurboSession::crc32(std::span(check).subspan(4),
+                                  TurboSession::crc32(std::span(check).first(4))),
+              0xCBF43926u);
+}
+
+TEST(TurboSessionTest, RequestsAndReplies) {
+    const std::string ok = reply(0, 0);
+    const std::string prefix(msg::turboFailedPrefix);
+    const std::string recovery(msg::turboRecovery);
+    const std::string dataRequest = "D" + word(8) + "12345678" + word(blockCrc);
+    const std::string writeRequests = "P" + word(2) + word(2) + "W" + word(0x2000) + word(8);
+    struct Case {
+        const char* name;
+        std::function<void(TurboSession&)> steps;
+        std::vector<std::string> replies;
+        std::string sent;
+        std::string message; // "" for success
+    };
+    const std::vector<Case> cases = {
+        {"prepare and erase",
+         [](TurboSession& s) { s.prepareAndErase(3, 0x0102); },
+         {ok, ok},
+         "P" + word(3) + word(0x0102) + "E" + word(3) + word(0x0102),
+         ""},
+        {"a block sent again after its CRC failed",
+         [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
+         {reply(5, 1), reply(0, blockCrc), ok, ok},
+         dataRequest + dataRequest + writeRequests,
+         ""},
+        {"a block whose CRC always fails",
+         [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
+         {reply(5, 1), reply(5, 1), reply(5, 1)},
+         dataRequest + dataRequest + dataRequest,
+         prefix + "block failed (block CRC failed). " + recovery},
+        {"a short reply",
+         [](TurboSession& s) { s.prepareAndErase(0, 1); },
+         {ok.substr(0, 4)},
+         "P" + word(0) + word(1),
+         prefix + "prepare failed (no answer). " + recovery},
+        {"a refused copy",
+         [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
+         {reply(0, blockCrc), ok, reply(6, 9)},
+         dataRequest + writeRequests,
+         prefix + "copy failed (IAP status 9). " + recovery},
+        {"a flash CRC that differs",
+         [](TurboSession& s) { s.verify(0x10000, 0x12345678); },
+         {reply(0, 0x12345679)},
+         "C" + word(0) + word(0x10000),
+         prefix + "verify failed (flash CRC-32 differs from the image's). " + recovery},
+        {"go", [](TurboSession& s) { s.go(); }, {ok}, "G", ""},
+    };
+    for (const Case& c : cases) {
+        test::FarEnd pty;
+        standFor("COM4", pty.devicePath());
+        OsalSerialPort& port = OsalSerialPort::instance();
+        ASSERT_TRUE(port.selectPort("COM4", false)) << c.name;
+        ASSERT_TRUE(port.switchToBinaryLine(921600)) << c.name;
+        std::string message;
+        {
+            test::ScriptedPeer peer(pty, flasher(c.replies));
+            TurboSession session(921600);
+            test::MessageRecorder recorder;
+            try {
+                c.steps(session);
+            } catch (const UserAbort&) {
+                message = recorder.only();
+            }
+            EXPECT_EQ(peer.received(), c.sent) << c.name;
+        }
+        EXPECT_EQ(message, c.message) << c.name;
+        port.close();
+        forgetAllStandIns();
+    }
+}
+
+} // namespace
+} // namespace sparwick
