@@ -70,7 +70,6 @@ inline constexpr std::uint32_t replySize = 5;
 // The rates the flasher's UART reaches exactly at that clock (a whole divisor), from the
 // boot loader's own high speed up: what --baud offers with --turbo.
 inline constexpr std::array<std::uint32_t, 4> lineRates = {115200, 230400, 460800, 921600};
-inline constexpr std::uint32_t defaultLineRate = 921600;
 
 enum class Command : std::uint8_t {
     hello = TURBO_CMD_HELLO,
