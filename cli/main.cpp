@@ -136,9 +136,11 @@ int main(int argc, char** argv) {
                  "send the data lines back to back, paced by the device's XOFF/XON and "
                  "checked by its checksums; lines it refuses are sent again with the pause");
     app.add_flag("--turbo", options.turbo,
-                 "load a flasher into the device's RAM and send the image to it in binary at "
-                 "921600 baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
-                 "of the flash)");
+                 "load a flasher into the device's RAM and send the image to it in binary at " +
+                     std::to_string(turbo::defaultBaud) +
+                     " baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 of "
+                     "the flash); only the blocks the flash does not hold are erased and "
+                     "written, the vectors last");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")

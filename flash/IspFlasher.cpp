@@ -3,6 +3,7 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
+#include "flash/TurboPlan.h"
 #include "flash/TurboSession.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
@@ -114,22 +115,71 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
                                        ProgressSink& progressSink, const UpdateOptions& options) {
     const std::int32_t sectors = context.sectorCount();
     const std::uint32_t size = image.size();
+    const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
     TurboSession flasher(options.turboBaud);
-    flasher.start(context);
-    flasher.prepareAndErase(0, static_cast<std::uint32_t>(sectors - 1));
-    std::uint32_t crc = 0;
-    std::uint32_t offset = 0;
-    for (; offset < size; offset += layout::blockSize) {
-        const std::span block(image.block(offset), layout::copyLength);
-        const auto sector = static_cast<std::uint32_t>(layout::sectorOfOffset(offset, sectors));
-        flasher.writeBlock(offset, block, sector);
-        crc = TurboSession::crc32(block, crc);
-        learnt.bytesWritten = std::min(size, offset + layout::blockSize);
-        progressSink.setProgress(percentDone(offset, size));
+    flasher.start(context, layout::flashSize(sectors));
+
+    // What the flash holds, block by block, through the end of the image's last sector.
+    const auto sectorOf = [&](std::uint32_t block) {
+        return static_cast<std::uint32_t>(
+            layout::sectorOfOffset(block * layout::blockSize, sectors));
+    };
+    const std::uint32_t lastSector = sectorOf(blocks - 1);
+    const std::uint32_t flashBlocks = (layout::sectorLastByte[lastSector] + 1) / layout::blockSize;
+    std::vector<std::uint32_t> sectorOfBlock;
+    for (std::uint32_t i = 0; i < flashBlocks; ++i) {
+        sectorOfBlock.push_back(sectorOf(i));
     }
-    if (options.verify) {
-        flasher.verify(offset, crc);
-        // The flash's CRC covers every block written, the image and the filling after it.
+    std::vector<std::uint32_t> imageCrcs;
+    // The CRC-32 of the image's blocks after the first, and of all of them.
+    std::uint32_t restCrc = 0;
+    std::uint32_t crc = 0;
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        const std::span block(image.block(i * layout::blockSize), layout::copyLength);
+        imageCrcs.push_back(TurboSession::crc32(block));
+        crc = TurboSession::crc32(block, crc);
+        restCrc = i == 0 ? 0 : TurboSession::crc32(block, restCrc);
+    }
+    const std::vector<std::uint32_t> flashCrcs = flasher.sums(0, layout::blockSize, flashBlocks);
+    const TurboPlan plan = planTurboUpdate(imageCrcs, flashCrcs, sectorOfBlock);
+
+    if (plan.unchanged()) {
+        progressSink.note(msg::alreadyCurrent);
+    }
+    // Runs of neighbouring sectors go in one erase; sector 0 comes first on its own.
+    for (std::size_t i = 0; i < plan.erase.size();) {
+        std::size_t end = i + 1;
+        while (plan.erase[i] != 0 && end < plan.erase.size() &&
+               plan.erase[end] == plan.erase[end - 1] + 1) {
+            ++end;
+        }
+        flasher.prepareAndErase(plan.erase[i], plan.erase[end - 1]);
+        i = end;
+    }
+    std::uint32_t done = 0;
+    bool vectorsChecked = false;
+    for (const std::uint32_t index : plan.write) {
+        const std::uint32_t offset = index * layout::blockSize;
+        if (index == 0 && options.verify) {
+            // The rest is checked before the vectors make the code valid: a board that
+            // fails this verify has no code its boot loader would start.
+            if (blocks > 1) {
+                flasher.verify(layout::blockSize, (blocks - 1) * layout::blockSize, restCrc);
+            }
+            vectorsChecked = true;
+        }
+        progressSink.setProgress(percentDone(done, static_cast<std::uint32_t>(plan.write.size())));
+        flasher.writeBlock(offset, std::span(image.block(offset), layout::copyLength),
+                           sectorOfBlock[index]);
+        ++done;
+        learnt.bytesWritten += std::min(layout::blockSize, size - offset);
+    }
+    if (vectorsChecked) {
+        flasher.verify(0, layout::blockSize, imageCrcs[0]);
+        learnt.bytesVerified = size;
+    } else if (options.verify) {
+        flasher.verify(0, blocks * layout::blockSize, crc);
+        // The flash's CRC covers every block of the image, and the filling after it.
         learnt.bytesVerified = size;
     }
     flasher.go();

@@ -38,6 +38,10 @@ public:
     // command: the five words of the command table; coreKHz: the core's real clock.
     Result call(const std::array<std::uint32_t, 5>& command, std::uint32_t coreKHz);
 
+    // Sectors erased and copies made through the calls so far.
+    std::uint32_t sectorsErased() const { return erased; }
+    std::uint32_t copiesMade() const { return copies; }
+
 private:
     IspStatus prepare(std::uint32_t first, std::uint32_t last);
     IspStatus erase(std::uint32_t first, std::uint32_t last, Result& result);
@@ -57,6 +61,8 @@ private:
     FaultInjector& faults;
     BootLoaderPort& port;
     TrafficLog* log;
+    std::uint32_t erased = 0;
+    std::uint32_t copies = 0;
 };
 
 } // namespace sparwick::sim

@@ -45,11 +45,17 @@ public:
     bool serve(Clock::time_point now, std::uint32_t hostBaud);
 
     State state() const { return current; }
+    // Paused on a full transmitter: to run again as soon as the line has taken a byte.
+    bool waitsForTransmitter() const {
+        return current == State::running && uart.waitsForTransmitter();
+    }
     // How the code ran away, with its program counter.
     const std::string& fault() const { return faultText; }
     // The UART's rate and frame as the code has set them.
     std::uint32_t baud() const { return uart.baud(clocks.peripheralClockHz()); }
     std::uint32_t stopBits() const { return uart.stopBits(); }
+    std::uint32_t sectorsErased() const { return iap.sectorsErased(); }
+    std::uint32_t copiesMade() const { return iap.copiesMade(); }
 
 private:
     // ArmCore::Board

@@ -90,6 +90,7 @@ std::uint32_t UartRegisters::read(std::uint32_t offset, std::uint32_t peripheral
         const bool ready = line.inputReady(now);
         polls = ready ? 0 : polls + 1;
         const std::size_t pending = line.transmitPending();
+        transmitterFull = pending >= isp::uartFifoSize;
         return (ready ? lsrDataReady : 0) |
                (pending < isp::uartFifoSize ? lsrTransmitHoldingEmpty : 0) |
                (pending == 0 ? lsrTransmitterEmpty : 0);

@@ -39,6 +39,9 @@ public:
     // waits for the line, which the emulator leaves to run other things.
     std::uint32_t idlePolls() const { return polls; }
     void resetIdlePolls() { polls = 0; }
+    // The last read of the line status found the transmitter full: code that polls it
+    // waits for room there, which the line makes without any byte from the host.
+    bool waitsForTransmitter() const { return transmitterFull; }
 
 private:
     bool divisorLatches() const { return (lcr & 0x80) != 0; }
@@ -55,6 +58,7 @@ private:
     // The fractional divider's reset value: DIVADDVAL 0, MULVAL 1.
     std::uint32_t fdr = 0x10;
     std::uint32_t polls = 0;
+    bool transmitterFull = false;
     std::function<std::uint8_t(std::uint8_t)> receiveTap;
 };
 

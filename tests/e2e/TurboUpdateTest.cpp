@@ -23,9 +23,11 @@ constexpr UpdateOptions turboVerifyAt460800{
 
 struct Device {
     explicit Device(const std::vector<std::string>& faults,
-                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz) {
+                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz,
+                    std::vector<std::uint8_t> flash = {}) {
         sim::DeviceOptions options;
         options.crystalHz = crystalHz;
+        options.flash = std::move(flash);
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
         }
@@ -39,6 +41,45 @@ struct Device {
 
 std::string firstMessage(const test::UpdateOutcome& outcome) {
     return outcome.messages.empty() ? "" : outcome.messages[0];
+}
+
+// What the boot loader checks at a reset: the eight vector words add up to 0.
+bool holdsValidCode(const std::vector<std::uint8_t>& flash) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 32; ++i) {
+        sum += static_cast<std::uint32_t>(flash[i]) << (8 * (i % 4));
+    }
+    return sum == 0;
+}
+
+TEST(TurboUpdateTest, OnlyTheBlocksThatDifferAreErasedAndWritten) {
+    const auto current = test::expectedFlash(test::shippedImage(), flashSize);
+    // A block of sector 5 (4 KB) changed.
+    auto oneBlockOff = current;
+    oneBlockOff[0x5000 + 17] ^= 0x40;
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> flash;
+        std::uint32_t sectorsErased;
+        std::uint32_t copies;
+        std::vector<std::string> notes;
+    };
+    const std::vector<Case> cases = {
+        {"a blank board", {}, 0, 59, {}},
+        {"a board that holds the image", current, 0, 0, {std::string(msg::alreadyCurrent)}},
+        // Sector 0 too: the vectors go last.
+        {"one block differs", oneBlockOff, 2, 2, {}},
+    };
+    for (const Case& c : cases) {
+        Device device({}, sim::SystemControl::defaultCrystalHz, c.flash);
+        const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+        ASSERT_TRUE(outcome.succeeded) << c.name << ": " << firstMessage(outcome);
+        EXPECT_EQ(outcome.notes, c.notes) << c.name;
+        const auto stats = device.sim->statistics();
+        EXPECT_EQ(stats.ramCodeSectorsErased, c.sectorsErased) << c.name;
+        EXPECT_EQ(stats.ramCodeCopies, c.copies) << c.name;
+        EXPECT_EQ(test::firstDifference(device.sim->flash(), current), -1) << c.name;
+    }
 }
 
 TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
@@ -100,6 +141,8 @@ TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
         EXPECT_FALSE(failed.succeeded) << c.fault;
         EXPECT_EQ(firstMessage(failed), c.message) << c.fault;
         EXPECT_FALSE(device.sim->statistics().firmwareStarted) << c.fault;
+        // The vectors go last: at its next reset the boot loader starts nothing.
+        EXPECT_FALSE(holdsValidCode(device.sim->flash())) << c.fault;
         device.sim->powerCycle();
         // The boot loader's own update: a fault on every flasher block stays in force.
         const auto retried = test::runUpdate(port, true, nullptr, UpdateOptions{.fast = true});
