@@ -25,7 +25,8 @@ public:
     static constexpr std::uint32_t entry = 0x7FFFFFF1;
 
     struct Result {
-        std::array<std::uint32_t, 4> words{};
+        // The boot ROM writes five words whatever the command returns.
+        std::array<std::uint32_t, 5> words{};
         // The flash changed from this offset on, for this many bytes.
         std::uint32_t changedOffset = 0;
         std::uint32_t changedSize = 0;

@@ -446,7 +446,7 @@ bool SimulatedDevice::runRamProgram(Clock::time_point now) {
         BootLoaderPort& port = *this;
         ramProgram = std::make_unique<RamProgram>(
             go.address, go.thumbMode, bootLoader->ramContents(), bootLoader->userFlash(), *uart,
-            baud, options.crystalHz, faults, port, log.get());
+            baud, options.crystalHz, faults, port, log.get(), options.bootLoaderFdr);
     }
     const bool again = ramProgram->serve(now, hostBaud.value_or(0));
     refreshLineSettings(now);

@@ -35,6 +35,10 @@ public:
     // The rate the divisors give at this peripheral clock; 0 with a divisor of 0.
     std::uint32_t baud(std::uint32_t peripheralClockHz) const;
     std::uint32_t stopBits() const { return (lcr & 0x04) != 0 ? 2 : 1; }
+    // The peripheral clock changed the rate under what waits to leave.
+    void rateChanged();
+    // The fractional divider as the boot loader left it (the /01 parts have one).
+    void setFractionalDivider(std::uint32_t value) { fdr = value & 0xFF; }
     // Consecutive reads of the line status that found nothing to receive: user code that
     // waits for the line, which the emulator leaves to run other things.
     std::uint32_t idlePolls() const { return polls; }
@@ -44,6 +48,7 @@ public:
     bool waitsForTransmitter() const { return transmitterFull; }
 
 private:
+    void change(std::uint32_t offset, std::uint32_t value, std::uint32_t peripheralClockHz);
     bool divisorLatches() const { return (lcr & 0x80) != 0; }
     bool mismatched(std::uint32_t peripheralClockHz) const;
 

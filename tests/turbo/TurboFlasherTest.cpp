@@ -4,6 +4,7 @@
 #include "tests/support/Eventually.h"
 
 #include <algorithm>
+#include <functional>
 #include <termios.h>
 #include <vector>
 
@@ -93,6 +94,8 @@ TEST_F(TurboFlasherTest, AnUpdateVerifiedByCrcStartsTheFirmware) {
 
     ASSERT_EQ(turbo->request(Command::go, {}).status, Status::ok);
     EXPECT_TRUE(eventually([&] { return device->statistics().firmwareStarted; }, waitLimit));
+    // The firmware finds UART0 and the clocks as the boot loader left them.
+    EXPECT_EQ(device->statistics().ramCodeBaud, 115200u);
     const auto flash = device->flash();
     EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), flash.begin()));
 }
@@ -248,6 +251,93 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
             << device->statistics().ramCodeFault;
         EXPECT_EQ(client->collect("?"), "");
     }
+}
+
+// Each rule of the emulated part that a friendlier model would let a flasher rely on: a
+// few instructions that do so, and what they meet on this part.
+TEST_F(TurboFlasherTest, ThePartIsAsStrictAsARealOne) {
+    struct Case {
+        const char* rule;
+        std::vector<std::uint32_t> code;
+        std::vector<std::uint8_t> flash;
+        std::function<void(const std::string& sent, const std::string& fault)> check;
+    };
+    const std::vector<Case> cases = {
+        {"an IAP call writes five result words, the top 32 bytes of RAM and below its stack",
+         // 0x5A after four result words, below the stack and at the top of RAM; part id;
+         // the three bytes sent.
+         {0xE59FD050, 0xE59F4050, 0xE3A01036, 0xE5841000, 0xE3A0505A, 0xE5845030, 0xE50D5004,
+          0xE59F603C, 0xE5865000, 0xE1A00004, 0xE2841020, 0xE3E0C13A, 0xE1A0E00F, 0xE12FFF1C,
+          0xE59F2024, 0xE5D40030, 0xE5C20000, 0xE55D0004, 0xE5C20000, 0xE5D60000, 0xE5C20000,
+          0xEAFFFFFE, 0x40007EE0, 0x40000400, 0x40007FFC, 0xE000C000},
+         {},
+         [](const std::string& sent, const std::string&) {
+             ASSERT_EQ(sent.size(), 6u);
+             EXPECT_EQ(sent.substr(3).find('\x5A'), std::string::npos);
+         }},
+        {"MEMMAP as the boot loader left it puts the boot block's vectors at 0",
+         // ldrb r1, [0]; sent.
+         {0xE3A00000, 0xE5D01000, 0xE59F2004, 0xE5C21000, 0xEAFFFFFE, 0xE000C000},
+         image(sectorSize),
+         [](const std::string& sent, const std::string&) { EXPECT_EQ(sent, "0\r\n\x18"); }},
+        {"a byte is garbled when the rate changes before it has left",
+         // 'X' into the transmitter, then the divisor changed at once (what is left of the
+         // answer to G may be garbled too).
+         {0xE59F2020, 0xE3A00058, 0xE5C20000, 0xE3A00083, 0xE5C2000C, 0xE3A00001, 0xE5C20000,
+          0xE3A00003, 0xE5C2000C, 0xEAFFFFFE, 0xE000C000},
+         {},
+         [](const std::string& sent, const std::string&) {
+             ASSERT_EQ(sent.size(), 4u);
+             EXPECT_NE(sent[3], 'X');
+         }},
+        {"the PLL locks after a while",
+         // Enabled and connected in two feeds, without waiting for PLOCK.
+         {0xE59FA030, 0xE3A00023, 0xE58A0084, 0xE3A00001, 0xE58A0080, 0xE3A010AA, 0xE3A02055,
+          0xE58A108C, 0xE58A208C, 0xE3A00003, 0xE58A0080, 0xE58A108C, 0xE58A208C, 0xEAFFFFFE,
+          0xE01FC000},
+         {},
+         [](const std::string&, const std::string& fault) {
+             EXPECT_NE(fault.find("PLL connected before it locked"), std::string::npos) << fault;
+         }},
+    };
+    for (const Case& c : cases) {
+        DeviceOptions options;
+        options.flash = c.flash;
+        start(options);
+        client->synchronize();
+        client->unlock();
+        std::vector<std::uint8_t> bytes;
+        for (const std::uint32_t word : c.code) {
+            for (int b = 0; b < 4; ++b) {
+                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+            }
+        }
+        ASSERT_TRUE(writeToRam(*client, turbo::loadAddress, bytes)) << c.rule;
+        // The boot loader's answer to G, then what the code sends.
+        client->send("G " + std::to_string(turbo::loadAddress) + " A\r\n");
+        const std::string sent = client->readUntilQuiet(std::chrono::milliseconds{200});
+        SCOPED_TRACE(c.rule);
+        c.check(sent, device->statistics().ramCodeFault);
+    }
+}
+
+TEST_F(TurboFlasherTest, TheFlasherMeetsThePartsRules) {
+    // A boot loader that left UART0's fractional divider in use.
+    DeviceOptions options;
+    options.bootLoaderFdr = 0x21;
+    options.wireBaud = 0;
+    startFlasher(options);
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    // Requests sent on while an erase keeps the flasher in the IAP: the UART holds 16
+    // bytes of them, the rest is lost.
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+    std::string pipelined(1, static_cast<char>(Command::erase));
+    pipelined += std::string(8, '\0');
+    for (int i = 0; i < 3; ++i) {
+        pipelined += std::string(1, static_cast<char>(Command::crc)) + std::string(8, '\0');
+    }
+    turbo->raw(pipelined);
+    EXPECT_TRUE(eventually([&] { return device->statistics().bytesLost > 0; }, waitLimit));
 }
 
 } // namespace
