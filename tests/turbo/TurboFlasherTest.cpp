@@ -52,6 +52,19 @@ protected:
         client->setSpeed(hostSpeed);
     }
 
+    // ARM code into RAM at the flasher's address through the boot loader.
+    bool loadCode(const std::vector<std::uint32_t>& code) {
+        client->synchronize();
+        client->unlock();
+        std::vector<std::uint8_t> bytes;
+        for (const std::uint32_t word : code) {
+            for (int b = 0; b < 4; ++b) {
+                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+            }
+        }
+        return writeToRam(*client, turbo::loadAddress, bytes);
+    }
+
     std::unique_ptr<TurboTestClient> turbo;
 };
 
@@ -235,15 +248,7 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
     };
     for (const Case& c : cases) {
         start();
-        client->synchronize();
-        client->unlock();
-        std::vector<std::uint8_t> bytes;
-        for (const std::uint32_t word : c.code) {
-            for (int b = 0; b < 4; ++b) {
-                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
-            }
-        }
-        ASSERT_TRUE(writeToRam(*client, turbo::loadAddress, bytes));
+        ASSERT_TRUE(loadCode(c.code));
         ASSERT_EQ(command("G " + std::to_string(turbo::loadAddress) + " A", "0\r\n"), "0\r\n");
         EXPECT_TRUE(
             eventually([&] { return !device->statistics().ramCodeFault.empty(); }, waitLimit));
@@ -304,15 +309,7 @@ TEST_F(TurboFlasherTest, ThePartIsAsStrictAsARealOne) {
         DeviceOptions options;
         options.flash = c.flash;
         start(options);
-        client->synchronize();
-        client->unlock();
-        std::vector<std::uint8_t> bytes;
-        for (const std::uint32_t word : c.code) {
-            for (int b = 0; b < 4; ++b) {
-                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
-            }
-        }
-        ASSERT_TRUE(writeToRam(*client, turbo::loadAddress, bytes)) << c.rule;
+        ASSERT_TRUE(loadCode(c.code)) << c.rule;
         // The boot loader's answer to G, then what the code sends.
         client->send("G " + std::to_string(turbo::loadAddress) + " A\r\n");
         const std::string sent = client->readUntilQuiet(std::chrono::milliseconds{200});
