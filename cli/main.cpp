@@ -1,6 +1,7 @@
 // sparwick-cli: the firmware update from a terminal or a script. It asks for the same two
 // choices as the dialog (port and speed), prints the same messages, and says how the
 // update ended in its exit status.
+#include "cli/Check.h"
 #include "cli/PortArgument.h"
 #include "cli/ProcessSetup.h"
 #include "cli/ProductionLine.h"
@@ -59,6 +60,7 @@ bool listed(const std::array<std::uint32_t, count>& rates, std::uint32_t rate) {
 std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
            "                    [--turbo]\n"
+           "       sparwick-cli --port PORT --check [--speed high|low] [--turbo [--baud RATE]]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --simulate [--part " +
@@ -142,6 +144,12 @@ int main(int argc, char** argv) {
                      "the flash); only the blocks the flash does not hold are erased and "
                      "written, the vectors last");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
+    bool check = false;
+    auto* checkFlag = app.add_flag(
+        "--check", check,
+        "write nothing: exit 0 when the device's flash already holds the image, 1 when it does "
+        "not (naming the 4096-byte blocks that differ); through the turbo flasher's CRCs with "
+        "--turbo (the device then needs a power cycle), otherwise read back in ISP mode");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
         ->excludes(listFlag);
@@ -166,6 +174,8 @@ int main(int argc, char** argv) {
         productionLine->excludes(simulateFlag)->excludes(listFlag);
     }
     simulateFlag->excludes(listFlag);
+    checkFlag->excludes(simulateFlag)->excludes(listFlag)->excludes(stationFlag);
+    checkFlag->excludes(logOption)->excludes("--verify")->excludes("--fast");
 
     try {
         app.parse(argc, argv);
@@ -202,6 +212,16 @@ int main(int argc, char** argv) {
     }
     if (portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
+    }
+    if (check) {
+        if (ports.size() != 1) {
+            return usageError("--check takes one --port");
+        }
+        const PortChoice checked = choosePort(ports.front());
+        if (!checked.refusal.empty()) {
+            return usageError(checked.refusal, checked.withUsage);
+        }
+        return runCheck(checked.portName, highSpeed, options);
     }
     line.ports = ports;
     line.highSpeed = highSpeed;

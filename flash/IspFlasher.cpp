@@ -3,6 +3,7 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
+#include "flash/IspProtocol.h"
 #include "flash/TurboPlan.h"
 #include "flash/TurboSession.h"
 #include "flash/UpdateContext.h"
@@ -40,37 +41,12 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
-    verified.reset();
-    learnt = {};
-    carried.load();
+    begin();
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);
-
-    OsalSerialPort& port = OsalSerialPort::instance();
-    port.close();
-    // A port that does not open shows up at the first exchange, with the message that
-    // tells the user what to check.
-    const bool pausedAsHighSpeed =
-        options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
-    port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
-
-    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
-    UpdateOptions contextOptions = options;
-    contextOptions.fast = options.fast || options.turbo;
-    UpdateContext context(contextOptions);
-    context.synchronize();
-    if (options.awaitBoard) {
-        progressSink.boardAnswered();
-    }
-    context.setEchoOff();
-    context.unlock();
-    context.checkPartId();
-    const std::int32_t sectors = context.readSectorCount();
+    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    const std::int32_t sectors = greet(context, progressSink, options);
     const std::int32_t last = sectors - 1;
-    learnt.partId = context.partId();
-    if (options.readBootCode) {
-        learnt.bootCode = context.readBootCode();
-    }
 
     // An image the part cannot hold is refused before the erase, so that a device that
     // cannot take it keeps the firmware it has.
@@ -109,6 +85,85 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     context.goToAddress(layout::startAddress);
     showMessage(msg::success);
     return true;
+}
+
+void IspFlasher::begin() {
+    verified.reset();
+    learnt = {};
+    carried.load();
+}
+
+UpdateOptions IspFlasher::openPort(std::string portName, bool highSpeed,
+                                   const UpdateOptions& options) {
+    OsalSerialPort& port = OsalSerialPort::instance();
+    port.close();
+    // A port that does not open shows up at the first exchange, with the message that
+    // tells the user what to check.
+    const bool pausedAsHighSpeed =
+        options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
+    port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
+    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
+    UpdateOptions contextOptions = options;
+    contextOptions.fast = options.fast || options.turbo;
+    return contextOptions;
+}
+
+std::int32_t IspFlasher::greet(UpdateContext& context, ProgressSink& progressSink,
+                               const UpdateOptions& options) {
+    context.synchronize();
+    if (options.awaitBoard) {
+        progressSink.boardAnswered();
+    }
+    context.setEchoOff();
+    context.unlock();
+    context.checkPartId();
+    const std::int32_t sectors = context.readSectorCount();
+    learnt.partId = context.partId();
+    if (options.readBootCode) {
+        learnt.bootCode = context.readBootCode();
+    }
+    return sectors;
+}
+
+std::vector<std::uint32_t> IspFlasher::check(ProgressSink& progressSink, std::string portName,
+                                             bool highSpeed, const UpdateOptions& options) {
+    FineTimerScope fineTimer;
+    begin();
+    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    const std::int32_t sectors = greet(context, progressSink, options);
+    const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
+    FlashImage image(carried.bytes().data(), size);
+    const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
+    std::vector<std::uint32_t> differing;
+    if (options.turbo) {
+        TurboSession flasher(options.turboBaud);
+        flasher.start(context, layout::flashSize(sectors));
+        const std::vector<std::uint32_t> flashCrcs = flasher.sums(0, layout::blockSize, blocks);
+        for (std::uint32_t i = 0; i < blocks; ++i) {
+            const std::span block(image.block(i * layout::blockSize), layout::copyLength);
+            if (TurboSession::crc32(block) != flashCrcs[i]) {
+                differing.push_back(i * layout::blockSize);
+            }
+        }
+        return differing;
+    }
+    // In ISP mode the first 64 bytes read back as the boot block's vectors: the first
+    // block is compared from there on.
+    FlashReadBack reader(context);
+    std::vector<std::uint8_t> read(layout::copyLength);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        const std::uint32_t offset = i * layout::blockSize;
+        const std::uint32_t skip = i == 0 ? isp::bootVectorBytes : 0;
+        if (!reader.readFromFlash(offset + skip, layout::copyLength - skip, read.data())) {
+            abortWithMessage(msg::readFailed);
+        }
+        const std::uint8_t* expected = image.block(offset) + skip;
+        if (!std::equal(read.begin(), read.begin() + (layout::copyLength - skip), expected)) {
+            differing.push_back(offset);
+        }
+        progressSink.setVerifyProgress(percentDone(i + 1, blocks));
+    }
+    return differing;
 }
 
 void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,

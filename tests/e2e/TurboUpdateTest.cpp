@@ -2,11 +2,13 @@
 // core: the shipped image written and verified by CRC-32, a corrupt copy that only the
 // CRC catches, and failures that name the step and leave the device to a power cycle,
 // after which the next update succeeds.
+#include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "serial/DeviceNames.h"
 #include "sim/SimulatedDevice.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +45,12 @@ std::string firstMessage(const test::UpdateOutcome& outcome) {
     return outcome.messages.empty() ? "" : outcome.messages[0];
 }
 
+// The flash with a byte of a block of sector 5 (4 KB) changed.
+std::vector<std::uint8_t> withOneBlockOff(std::vector<std::uint8_t> flash) {
+    flash[0x5000 + 17] ^= 0x40;
+    return flash;
+}
+
 // What the boot loader checks at a reset: the eight vector words add up to 0.
 bool holdsValidCode(const std::vector<std::uint8_t>& flash) {
     std::uint32_t sum = 0;
@@ -54,9 +62,7 @@ bool holdsValidCode(const std::vector<std::uint8_t>& flash) {
 
 TEST(TurboUpdateTest, OnlyTheBlocksThatDifferAreErasedAndWritten) {
     const auto current = test::expectedFlash(test::shippedImage(), flashSize);
-    // A block of sector 5 (4 KB) changed.
-    auto oneBlockOff = current;
-    oneBlockOff[0x5000 + 17] ^= 0x40;
+    const auto oneBlockOff = withOneBlockOff(current);
     struct Case {
         const char* name;
         std::vector<std::uint8_t> flash;
@@ -79,6 +85,37 @@ TEST(TurboUpdateTest, OnlyTheBlocksThatDifferAreErasedAndWritten) {
         EXPECT_EQ(stats.ramCodeSectorsErased, c.sectorsErased) << c.name;
         EXPECT_EQ(stats.ramCodeCopies, c.copies) << c.name;
         EXPECT_EQ(test::firstDifference(device.sim->flash(), current), -1) << c.name;
+    }
+}
+
+TEST(TurboUpdateTest, ACheckWritesNothingAndNamesTheBlocksThatDiffer) {
+    const auto current = test::expectedFlash(test::shippedImage(), flashSize);
+    const auto oneBlockOff = withOneBlockOff(current);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> flash;
+        UpdateOptions options;
+        std::vector<std::uint32_t> differing;
+    };
+    // The read-back in ISP mode shows the boot block's vectors at 0 to 63; both ways
+    // compare the rest.
+    const std::vector<Case> cases = {
+        {"current, by CRC", current, turbo, {}},
+        {"one block off, by CRC", oneBlockOff, turbo, {0x5000}},
+        {"one block off, read back", oneBlockOff, UpdateOptions{}, {0x5000}},
+    };
+    for (const Case& c : cases) {
+        Device device({}, sim::SystemControl::defaultCrystalHz, c.flash);
+        test::MessageRecorder messages;
+        IspFlasher flasher;
+        struct : ProgressSink {
+            void setProgress(int) override {}
+        } sink;
+        EXPECT_EQ(flasher.check(sink, port, true, c.options), c.differing) << c.name;
+        EXPECT_EQ(device.sim->statistics().ramCodeSectorsErased, 0u) << c.name;
+        EXPECT_EQ(device.sim->statistics().ramCodeCopies, 0u) << c.name;
+        EXPECT_EQ(device.sim->statistics().commandCount('C'), 0u) << c.name;
+        EXPECT_EQ(test::firstDifference(device.sim->flash(), c.flash), -1) << c.name;
     }
 }
 
