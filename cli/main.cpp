@@ -5,6 +5,7 @@
 #include "cli/ProcessSetup.h"
 #include "cli/ProductionLine.h"
 #include "cli/Update.h"
+#include "cli/WorkerStream.h"
 #include "flash/FlashLayout.h"
 #include "flash/IspProtocol.h"
 #include "stub/TurboProtocol.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
                  "through its serial ISP boot loader.",
                  "sparwick-cli"};
     std::vector<std::string> ports;
-    ProductionLineChoices line;
+    ProductionLineRun line;
     bool worker = false;
     unsigned count = 0;
     std::string speed = "high";
@@ -214,10 +215,14 @@ int main(int argc, char** argv) {
     }
     const PortChoice choice = choosePort(ports.front());
     if (!choice.refusal.empty()) {
+        if (worker) {
+            UpdateOutcome refused;
+            refused.end = UpdateEnd::refused;
+            refused.message = choice.refusal;
+            std::printf("%s\n", formatEvent(outcomeEvent(refused)).c_str());
+        }
         return usageError(choice.refusal, choice.withUsage);
     }
-    if (worker) {
-        return runWorkerUpdate(choice.portName, highSpeed, options);
-    }
-    return runUpdate(choice.portName, highSpeed, options);
+    return runUpdate(choice.portName, highSpeed, options,
+                     worker ? UpdateAudience::supervisor : UpdateAudience::person);
 }

@@ -64,9 +64,7 @@ void UpdateContext::exchange(const char* line, std::string_view expected,
 }
 
 bool UpdateContext::synchronize() {
-    if (options.awaitBoard) {
-        awaitBoard();
-    } else {
+    if (!options.awaitBoard) {
         OsalSerialPort& port = OsalSerialPort::instance();
         port.purge(isp::purgeDelayMs);
         sendLine(isp::syncRequest.data());

@@ -107,11 +107,10 @@ void UpdaterDialog::updateSoftware() {
     }
     ProgressDialog dialog(this);
     progress = &dialog;
-    runUpdate([this, &dialog] {
+    runUpdate([this, &dialog](IspFlasher& flasher) {
         dialog.showNow();
         const DialogChoices choices =
             readChoices(QtComboBoxItems(*ports), QtComboBoxItems(*speeds));
-        IspFlasher flasher;
         flasher.program(dialog, choices.portName, choices.highSpeed, updateOptions);
         dialog.hide();
     });

@@ -97,14 +97,13 @@ bool UpdaterDialog::paintMinimised() {
 void UpdaterDialog::updateSoftware() {
     updating = true;
     ProgressDialog progress(moduleInstance());
-    runUpdate([this, &progress] {
+    runUpdate([this, &progress](IspFlasher& flasher) {
         progress.create(window());
         ::ShowWindow(progress.window(), SW_SHOW);
         ::UpdateWindow(progress.window());
         const DialogChoices choices =
             readChoices(ComboBox(::GetDlgItem(window(), IDC_PORT_COMBO)),
                         ComboBox(::GetDlgItem(window(), IDC_SPEED_COMBO)));
-        IspFlasher flasher;
         flasher.program(progress, choices.portName, choices.highSpeed, updateOptions);
         progress.destroyWindow();
     });

@@ -1,4 +1,5 @@
 #include "app/DialogChoices.h"
+#include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
 #include "platform/FrameworkError.h"
@@ -21,13 +22,14 @@ const std::string fatal(msg::fatalError);
 
 TEST(DialogUpdateOutcome, AReturnedUpdateSucceedsWithNoFurtherMessage) {
     MessageRecorder messages;
-    EXPECT_EQ(runUpdate([] { showMessage(msg::success); }), UpdateOutcome::succeeded);
+    EXPECT_EQ(runUpdate([](IspFlasher&) { showMessage(msg::success); }).end, UpdateEnd::passed);
     EXPECT_EQ(messages.only(), msg::success);
 }
 
 TEST(DialogUpdateOutcome, AUserAbortEndsQuietlyAfterItsOwnMessage) {
     MessageRecorder messages;
-    EXPECT_EQ(runUpdate([] { abortWithMessage(msg::checksumFailed); }), UpdateOutcome::aborted);
+    EXPECT_EQ(runUpdate([](IspFlasher&) { abortWithMessage(msg::checksumFailed); }).end,
+              UpdateEnd::failed);
     EXPECT_EQ(messages.only(), msg::checksumFailed);
 }
 
@@ -40,7 +42,7 @@ TEST(DialogUpdateOutcome, EveryOtherExceptionShowsTheFatalMessageOnce) {
     for (std::size_t i = 0; i < failures.size(); ++i) {
         SCOPED_TRACE(i);
         MessageRecorder messages;
-        EXPECT_EQ(runUpdate(failures[i]), UpdateOutcome::fatal);
+        EXPECT_EQ(runUpdate([&](IspFlasher&) { failures[i](); }).end, UpdateEnd::fatal);
         EXPECT_EQ(messages.only(), fatal);
     }
 }
@@ -54,12 +56,12 @@ TEST(DialogUpdateOutcome, WhatTheUpdateOwnsIsGoneBeforeTheFatalMessage) {
         std::vector<std::string>& events;
         ~Flasher() { events.emplace_back("flasher destroyed"); }
     };
-    UpdateOutcome outcome = runUpdate([&events] {
+    UpdateOutcome outcome = runUpdate([&events](IspFlasher&) {
         Flasher flasher{events};
         throw std::runtime_error("port");
     });
     setMessageBoxHook(std::move(previous));
-    EXPECT_EQ(outcome, UpdateOutcome::fatal);
+    EXPECT_EQ(outcome.end, UpdateEnd::fatal);
     EXPECT_EQ(events, (std::vector<std::string>{"flasher destroyed", fatal}));
 }
 
@@ -74,11 +76,11 @@ TEST(DialogUpdateOutcome, AnEmptyPortBoxEndsWithTheFatalMessageBeforeTheFlasher)
     } portBox, speedBox;
     MessageRecorder messages;
     bool flasherReached = false;
-    UpdateOutcome outcome = runUpdate([&] {
+    UpdateOutcome outcome = runUpdate([&](IspFlasher&) {
         readChoices(portBox, speedBox);
         flasherReached = true;
     });
-    EXPECT_EQ(outcome, UpdateOutcome::fatal);
+    EXPECT_EQ(outcome.end, UpdateEnd::fatal);
     EXPECT_FALSE(flasherReached);
     EXPECT_EQ(messages.only(), fatal);
 }
