@@ -8,6 +8,7 @@
 #include "cli/WorkerStream.h"
 #include "flash/FlashLayout.h"
 #include "flash/IspProtocol.h"
+#include "serial/LineRates.h"
 #include "stub/TurboProtocol.h"
 
 #include <CLI/CLI.hpp>
@@ -105,7 +106,9 @@ int main(int argc, char** argv) {
             ->expected(1)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     auto* speedOption =
-        app.add_option("--speed", speed, "line speed: high (115200 baud) or low (19200 baud)")
+        app.add_option("--speed", speed,
+                       "line speed: high (" + std::to_string(linerate::highSpeedBaud) +
+                           " baud) or low (" + std::to_string(linerate::lowSpeedBaud) + " baud)")
             ->check(CLI::IsMember({"high", "low"}))
             ->capture_default_str();
     std::uint32_t baud = 0;
@@ -115,8 +118,12 @@ int main(int argc, char** argv) {
         app.add_option("--baud", baud,
                        "line rate in baud instead of --speed: " + ispRates +
                            ". Without --fast each data line is followed by the high speed's "
-                           "pause (20 ms) above 19200 baud and the low speed's (2 ms) at 19200 "
-                           "and below; use it with --fast. With --turbo, the flasher's rate "
+                           "pause (" +
+                           std::to_string(isp::linePauseHighSpeedMs) + " ms) above " +
+                           std::to_string(linerate::lowSpeedBaud) + " baud and the low speed's (" +
+                           std::to_string(isp::linePauseLowSpeedMs) + " ms) at " +
+                           std::to_string(linerate::lowSpeedBaud) +
+                           " and below; use it with --fast. With --turbo, the flasher's rate "
                            "instead (" +
                            turboRates + "), the boot loader's being --speed's")
             ->check(CLI::Validator(
@@ -137,9 +144,10 @@ int main(int argc, char** argv) {
                  "send the data lines back to back, paced by the device's XOFF/XON and "
                  "checked by its checksums; lines it refuses are sent again with the pause");
     app.add_flag("--turbo", options.turbo,
-                 "load a flasher into the device's RAM and send the image to it in binary at "
-                 "921600 baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
-                 "of the flash)");
+                 "load a flasher into the device's RAM and send the image to it in binary at " +
+                     std::to_string(UpdateOptions{}.turboBaud) +
+                     " baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
+                     "of the flash)");
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
