@@ -1,4 +1,5 @@
 #include "app/DialogChoices.h"
+#include "app/DialogUpdate.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
@@ -65,24 +66,34 @@ TEST(DialogUpdateOutcome, WhatTheUpdateOwnsIsGoneBeforeTheFatalMessage) {
     EXPECT_EQ(events, (std::vector<std::string>{"flasher destroyed", fatal}));
 }
 
-// No port present: the dialog's update ends in reading its choices, before a flasher
-// exists and so before any port is opened.
-TEST(DialogUpdateOutcome, AnEmptyPortBoxEndsWithTheFatalMessageBeforeTheFlasher) {
+// No port present: the dialog's update ends in reading its choices, before any port is
+// opened, with the fatal message shown over the progress window, which goes after it.
+TEST(DialogUpdateOutcome, AnEmptyPortBoxEndsWithTheFatalMessageOverTheProgressWindow) {
     class EmptyBox : public ComboBoxItems {
     public:
         int count() const override { return 0; }
         int selectedIndex() const override { return -1; }
         std::string textAt(int) const override { return "COM1"; }
     } portBox, speedBox;
-    MessageRecorder messages;
-    bool flasherReached = false;
-    UpdateOutcome outcome = runUpdate([&](IspFlasher&) {
-        readChoices(portBox, speedBox);
-        flasherReached = true;
-    });
+    std::vector<std::string> events;
+    class Window : public DialogProgress {
+    public:
+        explicit Window(std::vector<std::string>& into)
+            : events(into) {}
+        void setProgress(int) override { events.emplace_back("progress"); }
+        void showWindow() override { events.emplace_back("shown"); }
+        void hideWindow() override { events.emplace_back("hidden"); }
+
+    private:
+        std::vector<std::string>& events;
+    } window(events);
+    MessageBoxHook previous =
+        setMessageBoxHook([&events](std::string_view text) { events.emplace_back(text); });
+    const UpdateOutcome outcome = runDialogUpdate(window, portBox, speedBox, {});
+    setMessageBoxHook(std::move(previous));
     EXPECT_EQ(outcome.end, UpdateEnd::fatal);
-    EXPECT_FALSE(flasherReached);
-    EXPECT_EQ(messages.only(), fatal);
+    EXPECT_EQ(outcome.step, UpdateStep::loading);
+    EXPECT_EQ(events, (std::vector<std::string>{"shown", fatal, "hidden"}));
 }
 
 } // namespace
