@@ -2,10 +2,13 @@
 // of its own; a station that waits for each board; the record of every board. Each case
 // is a fault a line would meet: a board that fails, a worker that dies, Ctrl-C, the
 // supervisor killed, a record that cannot be written, one port named twice.
+#include "flash/IspFlasher.h"
+#include "serial/DeviceNames.h"
 #include "sim/SimulatedDevice.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <algorithm>
 #include <csignal>
@@ -208,6 +211,28 @@ TEST(ProductionLine, ASecondCtrlCEndsAStoppedWorker) {
     EXPECT_EQ(run.exitStatus, 130) << run.err;
     EXPECT_NE(run.err.find("ending the workers"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(device.path() + ": Update interrupted"), std::string::npos) << run.err;
+}
+
+// A station's board counts from its answer to "?": one that then fails at the sync word is
+// a board that failed, not a port without one.
+TEST(ProductionLine, ABoardThatAnswersAndThenFailsAtTheSyncWordIsOne) {
+    sim::DeviceOptions options;
+    options.faults.push_back(*sim::parseFaultRule("sync-word=garble", nullptr));
+    sim::SimulatedDevice device(options);
+    test::MessageRecorder messages;
+    standFor("COM97", device.path());
+    struct Answers : ProgressSink {
+        bool answered = false;
+        void setProgress(int) override {}
+        void boardAnswered() override { answered = true; }
+    } sink;
+    const UpdateOutcome outcome = runUpdate([&sink](IspFlasher& flasher) {
+        flasher.program(sink, "COM97", true, UpdateOptions{.awaitBoard = true});
+    });
+    standFor("COM97", "");
+    EXPECT_TRUE(sink.answered);
+    EXPECT_EQ(outcome.end, UpdateEnd::failed);
+    EXPECT_EQ(outcome.step, UpdateStep::synchronizing);
 }
 
 TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
