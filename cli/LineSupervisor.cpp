@@ -16,15 +16,11 @@ using namespace std::chrono_literals;
 // After a second interruption, the workers get this long to end before they are killed.
 constexpr auto killBound = 3s;
 
-std::vector<std::string> namesOf(const ProductionLineRun& run) {
-    return run.ports;
-}
-
 } // namespace
 
 LineSupervisor::LineSupervisor(const ProductionLineRun& choices, bool terminal)
     : run(choices)
-    , model(namesOf(choices), choices.station, choices.count)
+    , model(choices.ports, choices.station, choices.count)
     , printer(terminal)
     , workers(choices.ports.size()) {}
 
