@@ -123,7 +123,9 @@ void LineSupervisor::interrupt(int signal) {
     if (again && !killAt && std::any_of(workers.begin(), workers.end(), [](const Worker& w) {
             return w.process != nullptr;
         })) {
-        printer.say(model, "ending the workers; those still running in 3 s are killed",
+        printer.say(model,
+                    "ending the workers; those still running in " +
+                        std::to_string(killBound.count()) + " s are killed",
                     Clock::now());
         killAt = Clock::now() + killBound;
     }

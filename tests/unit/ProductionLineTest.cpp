@@ -2,6 +2,7 @@
 // the image's fingerprint, the workers' event stream, and telling one port named twice
 // from two ports.
 #include "cli/BoardRecord.h"
+#include "cli/LineRecord.h"
 #include "cli/PortSet.h"
 #include "cli/Sha256.h"
 #include "cli/TerminalPath.h"
@@ -176,6 +177,8 @@ TEST(PortSet, OneDeviceUnderTwoNamesIsRefusedAndUsbPortsComeInOrder) {
     };
     const fs::path before = fs::current_path();
     fs::current_path(devices.dir);
+    // The record's device for a bare name is its absolute path.
+    EXPECT_EQ(LineRecord::deviceOf("ttyUSB2"), usb2.string());
     for (const Case& c : cases) {
         const PortSet set = choosePorts(c.ports);
         SCOPED_TRACE(c.ports.front() + " " + c.ports.back());
