@@ -7,30 +7,27 @@
 #include "platform/MessageBox.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace sparwick::cli {
 
 ExitStatus runCheck(const std::string& portName, bool highSpeed, const UpdateOptions& options) {
     ProgressPrinter progress(stdout);
-    MessageBoxHook previous = setMessageBoxHook([&progress](std::string_view text) {
-        progress.finishLine();
-        std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-        std::fflush(stderr);
-    });
+    // The messages are told from the outcome once the port is closed.
+    MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
     std::vector<std::uint32_t> differing;
-    const UpdateOutcome outcome = sparwick::runUpdate([&] {
-        InterruptScope interrupts;
-        IspFlasher flasher;
+    std::optional<InterruptScope> interrupts(std::in_place);
+    const UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
         differing = flasher.check(progress, portName, highSpeed, options);
     });
+    interrupts.reset();
     setMessageBoxHook(std::move(previous));
     progress.finishLine();
-    if (outcome == UpdateOutcome::fatal) {
-        return exitFatal;
-    }
-    if (outcome != UpdateOutcome::succeeded) {
-        return exitUpdateFailed;
+    if (!outcome.passed()) {
+        std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        std::fflush(stderr);
+        return outcome.end == UpdateEnd::failed ? exitUpdateFailed : exitFatal;
     }
     if (differing.empty()) {
         std::printf("current: the device already holds this firmware\n");

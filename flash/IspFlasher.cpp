@@ -34,14 +34,15 @@ IspFlasher::~IspFlasher() {
     carried.free();
 }
 
-bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed) {
-    return program(progressSink, std::move(portName), highSpeed, UpdateOptions{});
+void IspFlasher::begin(UpdateStep step, ProgressSink& progressSink) {
+    learnt.step = step;
+    progressSink.stepBegun(step);
 }
 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
-    begin();
+    startRun();
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);
     UpdateContext context(openPort(std::move(portName), highSpeed, options));
@@ -60,12 +61,14 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         return true;
     }
 
+    begin(UpdateStep::erasing, progressSink);
     context.prepareSectors(0, last);
     context.eraseSectors(0, last);
     // Sector 0 is left out: in ISP mode its first 64 bytes read back as the boot block's
     // vectors, so it never checks blank.
     context.blankCheckSectors(1, last);
 
+    begin(UpdateStep::writing, progressSink);
     for (std::uint32_t offset = 0; offset < size; offset += layout::blockSize) {
         context.writeToRam(layout::ramBufferAddress, layout::ramWriteLength, image.block(offset));
         const std::int32_t sector = layout::sectorOfOffset(offset, sectors);
@@ -78,16 +81,18 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     // The flash is checked while the device is still in ISP mode: a difference ends the
     // update with the firmware not started.
     if (options.verify) {
+        begin(UpdateStep::verifying, progressSink);
         verified = FlashReadBack(context).verifyFlash(image, progressSink);
         learnt.bytesVerified = verified ? verified->size() : 0;
     }
 
+    begin(UpdateStep::starting, progressSink);
     context.goToAddress(layout::startAddress);
     showMessage(msg::success);
     return true;
 }
 
-void IspFlasher::begin() {
+void IspFlasher::startRun() {
     verified.reset();
     learnt = {};
     carried.load();
@@ -110,10 +115,14 @@ UpdateOptions IspFlasher::openPort(std::string portName, bool highSpeed,
 
 std::int32_t IspFlasher::greet(UpdateContext& context, ProgressSink& progressSink,
                                const UpdateOptions& options) {
-    context.synchronize();
+    begin(UpdateStep::synchronizing, progressSink);
     if (options.awaitBoard) {
+        // A board that answered is one to count, whatever follows.
+        context.awaitBoard();
         progressSink.boardAnswered();
     }
+    context.synchronize();
+    begin(UpdateStep::identifying, progressSink);
     context.setEchoOff();
     context.unlock();
     context.checkPartId();
@@ -128,7 +137,7 @@ std::int32_t IspFlasher::greet(UpdateContext& context, ProgressSink& progressSin
 std::vector<std::uint32_t> IspFlasher::check(ProgressSink& progressSink, std::string portName,
                                              bool highSpeed, const UpdateOptions& options) {
     FineTimerScope fineTimer;
-    begin();
+    startRun();
     UpdateContext context(openPort(std::move(portName), highSpeed, options));
     const std::int32_t sectors = greet(context, progressSink, options);
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
@@ -172,6 +181,7 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
     const std::uint32_t size = image.size();
     const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
     TurboSession flasher(options.turboBaud);
+    learnt.turboStep = TurboStep::loading;
     flasher.start(context, layout::flashSize(sectors));
 
     // What the flash holds, block by block, through the end of the image's last sector.
@@ -200,6 +210,9 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
 
     if (plan.unchanged()) {
         progressSink.note(msg::alreadyCurrent);
+    } else {
+        begin(UpdateStep::erasing, progressSink);
+        learnt.turboStep = TurboStep::erasing;
     }
     // Runs of neighbouring sectors go in one erase; sector 0 comes first on its own.
     for (std::size_t i = 0; i < plan.erase.size();) {
@@ -210,6 +223,10 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
         }
         flasher.prepareAndErase(plan.erase[i], plan.erase[end - 1]);
         i = end;
+    }
+    if (!plan.write.empty()) {
+        begin(UpdateStep::writing, progressSink);
+        learnt.turboStep = TurboStep::writing;
     }
     std::uint32_t done = 0;
     bool vectorsChecked = false;
@@ -229,6 +246,10 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
         ++done;
         learnt.bytesWritten += std::min(layout::blockSize, size - offset);
     }
+    if (options.verify) {
+        begin(UpdateStep::verifying, progressSink);
+        learnt.turboStep = TurboStep::verifying;
+    }
     if (vectorsChecked) {
         flasher.verify(0, layout::blockSize, imageCrcs[0]);
         learnt.bytesVerified = size;
@@ -237,6 +258,8 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
         // The flash's CRC covers every block of the image, and the filling after it.
         learnt.bytesVerified = size;
     }
+    begin(UpdateStep::starting, progressSink);
+    learnt.turboStep = TurboStep::starting;
     flasher.go();
 }
 

@@ -4,6 +4,7 @@
 #include "flash/ProgressSink.h"
 #include "flash/ReadBackRange.h"
 #include "flash/UpdateOptions.h"
+#include "flash/UpdateOutcome.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,10 +16,12 @@ namespace sparwick {
 // What an update learnt of its board and did to it, as far as it got: for a record of the
 // board, whether the update succeeded or not.
 struct UpdateFacts {
-    std::uint32_t partId = 0;            // 0 until the handshake identified the part
-    std::optional<std::string> bootCode; // "major.minor", when asked for and answered
-    std::uint32_t bytesWritten = 0;      // bytes of the image copied to flash
-    std::uint32_t bytesVerified = 0;     // bytes read back and found as sent
+    std::uint32_t partId = 0;              // 0 until the handshake identified the part
+    std::optional<std::string> bootCode;   // "major.minor", when asked for and answered
+    std::uint32_t bytesWritten = 0;        // bytes of the image copied to flash
+    std::uint32_t bytesVerified = 0;       // bytes read back and found as sent
+    UpdateStep step = UpdateStep::loading; // the step under way, or the last one
+    TurboStep turboStep = TurboStep::none; // the same within the turbo flasher
 };
 class FlashImage;
 class UpdateContext;
@@ -34,11 +37,9 @@ public:
     IspFlasher(const IspFlasher&) = delete;
     IspFlasher& operator=(const IspFlasher&) = delete;
 
-    bool program(ProgressSink& progressSink, std::string portName, bool highSpeed);
-    // The same update with the choices in options; with the default options it is the one
-    // above.
+    // With the default options it is the update the dialog's button runs.
     bool program(ProgressSink& progressSink, std::string portName, bool highSpeed,
-                 const UpdateOptions& options);
+                 const UpdateOptions& options = {});
 
     // Writes nothing: the offsets of the image's blocks that the device's flash does not
     // hold, none when it holds the image. Through the turbo flasher's CRCs with
@@ -55,8 +56,9 @@ public:
     const UpdateFacts& facts() const { return learnt; }
 
 private:
+    void begin(UpdateStep step, ProgressSink& progressSink);
     // Forgets the last run's results and loads the image.
-    void begin();
+    void startRun();
     // Selects the port; the options the update's exchanges run with.
     static UpdateOptions openPort(std::string portName, bool highSpeed,
                                   const UpdateOptions& options);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/UpdateOutcome.h"
+
 #include <string_view>
 
 namespace sparwick {
@@ -19,6 +21,8 @@ public:
     // A line for the person watching, beside the progress (the turbo flasher's finding
     // that the board already holds the image). A sink without such lines ignores it.
     virtual void note(std::string_view /*text*/) {}
+    // The update moved on to step.
+    virtual void stepBegun(UpdateStep /*step*/) {}
 };
 
 } // namespace sparwick
