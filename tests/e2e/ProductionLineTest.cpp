@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sparwick {
@@ -181,13 +182,27 @@ TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
         std::vector<std::string> args;
         std::string says;
     };
-    const std::vector<Case> cases{
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<Case> cases{
         {{"--port", device.path(), "--log", (scratch.dir / "missing" / "x.jsonl").string()},
          "cannot write the record"},
         {{"--port", device.path(), "--log", scratch.dir.string()}, "cannot write the record"},
+        // Opening a FIFO without a reader would wait for ever.
+        {{"--port", device.path(), "--log", fifo.string()}, "fifo: not a regular file"},
         {{"--port", device.path(), "--port", device.path()}, "is given twice"},
         {{"--port", device.path(), "--port", link.string()}, "are the same port"},
     };
+    // Another user's link in a sticky world-writable directory, to a file of root's.
+    const fs::path sticky = scratch.dir / "sticky";
+    fs::create_directory(sticky);
+    fs::permissions(sticky, fs::perms::all | fs::perms::sticky_bit);
+    const fs::path planted = sticky / "boards.jsonl";
+    fs::create_symlink(scratch.dir / "roots", planted);
+    if (::geteuid() == 0 && ::lchown(planted.c_str(), 65534, 65534) == 0) {
+        cases.push_back({{"--port", device.path(), "--log", planted.string()},
+                         "is a link that user 65534 put in the sticky world-writable"});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
         std::vector<std::string> args{cli, "--fast"};
@@ -196,9 +211,44 @@ TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
+    EXPECT_FALSE(fs::exists(scratch.dir / "roots"));
     EXPECT_FALSE(device.statistics().synchronized);
     const auto commands = device.statistics().commands;
     EXPECT_TRUE(std::all_of(commands.begin(), commands.end(), [](auto n) { return n == 0; }));
+}
+
+// A record's line is on the disk whole or not at all, and a torn last line (a crash) does
+// not swallow the next one.
+TEST(ProductionLine, RecordLineIsWholeOrAbsentAndStartsOnALineOfItsOwn) {
+    Scratch scratch;
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    const fs::path torn = scratch.dir / "torn.jsonl";
+    std::ofstream(torn) << "{\"time\":";
+    const auto first = test::runChild({cli, "--port", device.path(), "--fast", "--log", torn}, 30s);
+    EXPECT_EQ(first.exitStatus, 0) << first.err;
+    const auto entries = lines(torn);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(field(entries[1], "result"), "\"passed\"");
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a full disk needs a small tmpfs, which only root can mount";
+    }
+    const fs::path small = scratch.dir / "small";
+    fs::create_directory(small);
+    ASSERT_EQ(std::system(("mount -t tmpfs -o size=4k none " + small.string()).c_str()), 0);
+    const fs::path full = small / "boards.jsonl";
+    std::ofstream(full) << std::string(3770, 'x') << "\n";
+    device.powerCycle();
+    const auto second =
+        test::runChild({cli, "--port", device.path(), "--fast", "--log", full}, 30s);
+    const auto kept = lines(full);
+    std::system(("umount " + small.string()).c_str());
+    EXPECT_EQ(second.exitStatus, 3) << second.err;
+    EXPECT_NE(second.err.find("No space left on device, and the file ends with the last whole"),
+              std::string::npos)
+        << second.err;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].size(), 3770u);
 }
 
 // lpcsim standing in for a line of boards on one port.
