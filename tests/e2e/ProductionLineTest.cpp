@@ -301,6 +301,25 @@ TEST(ProductionLine, StationUpdatesEachBoardAndWaitsForAFailedOneToBePowerCycled
     }
 }
 
+// A flasher that G starts in RAM is not the firmware: no board is replaced under it, and
+// every board of the line starts its own, on a paced line or not.
+TEST(ProductionLine, TurboStationWritesEveryBoardOfALine) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--boards", "2", "--wire"}, {"--boards", "2"}}) {
+        SCOPED_TRACE(extra.size());
+        Scratch scratch;
+        Line line(scratch, extra);
+        ASSERT_EQ(line.process.readLine(10s), "ready " + line.link);
+        const auto run = test::runChild(
+            {cli, "--port", line.link, "--station", "--count", "2", "--turbo", "--verify"}, 60s);
+        EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+        EXPECT_EQ(line.process.stop(10s), 0);
+        for (const char* board : {"board-1.bin", "board-2.bin"}) {
+            EXPECT_TRUE(holdsImage(fileBytes(scratch.dir / board))) << board;
+        }
+    }
+}
+
 TEST(ProductionLine, RecordKeepsEveryFinishedBoardWhenTheSupervisorIsKilled) {
     Scratch scratch;
     Line line(scratch, {"--boards", "5"});
