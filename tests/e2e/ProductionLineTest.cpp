@@ -251,6 +251,22 @@ TEST(ProductionLine, RecordLineIsWholeOrAbsentAndStartsOnALineOfItsOwn) {
     EXPECT_EQ(kept[0].size(), 3770u);
 }
 
+TEST(ProductionLine, WorkersThatCannotStartForWantOfProcSaySo) {
+    if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "hiding /proc needs a mount namespace of root's";
+    }
+    Scratch scratch;
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    const auto run =
+        test::runChild({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                        "mount -t tmpfs none /proc && exec \"$0\" \"$@\"", cli, "--port",
+                        device.path(), "--log", (scratch.dir / "boards.jsonl").string()},
+                       20s);
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_NE(run.err.find("is /proc mounted?"), std::string::npos) << run.err;
+    EXPECT_FALSE(device.statistics().synchronized);
+}
+
 // lpcsim standing in for a line of boards on one port.
 struct Line {
     Line(const Scratch& scratch, std::vector<std::string> extra)
