@@ -1,7 +1,7 @@
 #include "flash/UpdateContext.h"
 
-#include "flash/CommandLine.h"
 #include "flash/FlashLayout.h"
+#include "flash/IspLineBuffer.h"
 #include "flash/IspProtocol.h"
 #include "flash/UpdateMessages.h"
 #include "flash/Uuencode.h"
@@ -16,7 +16,7 @@
 namespace sparwick {
 namespace {
 
-using Line = CommandLine<isp::commandBufferSize>;
+using Line = IspLineBuffer<isp::commandBufferSize>;
 
 std::string_view received(const char* buffer, std::uint32_t bytesRead) {
     return {buffer, bytesRead};
@@ -64,9 +64,7 @@ void UpdateContext::exchange(const char* line, std::string_view expected,
 }
 
 bool UpdateContext::synchronize() {
-    if (options.awaitBoard) {
-        awaitBoard();
-    } else {
+    if (!options.awaitBoard) {
         OsalSerialPort& port = OsalSerialPort::instance();
         port.purge(isp::purgeDelayMs);
         sendLine(isp::syncRequest.data());

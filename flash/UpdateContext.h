@@ -17,7 +17,11 @@ class UpdateContext {
 public:
     explicit UpdateContext(const UpdateOptions& options = {});
 
-    // The handshake, in the order an update runs it.
+    // "?" until a board answers "Synchronized" (UpdateOptions::awaitBoard), before
+    // synchronize.
+    void awaitBoard();
+    // The handshake, in the order an update runs it. With UpdateOptions::awaitBoard the "?"
+    // has been answered already.
     bool synchronize();
     bool setEchoOff();
     bool unlock();
@@ -58,8 +62,6 @@ private:
     bool sendChecksum(std::uint32_t sum);
     void expectReply(std::string_view expected, std::string_view failure);
     std::int32_t identifyPart();
-    // "?" until a board answers "Synchronized" (UpdateOptions::awaitBoard).
-    void awaitBoard();
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is
     // not 0; returns the sum of the bytes.
     std::uint32_t sendDataLines(const std::uint8_t* data, std::uint32_t count,
