@@ -32,6 +32,13 @@ int runProductionLine(ProductionLineRun run) {
         std::fflush(stdout);
     }
     run.program = ownExecutable();
+    if (run.program.empty()) {
+        // Each port's worker is this program again; without its path there is none.
+        std::fprintf(stderr, "sparwick-cli: cannot start a worker for each port: this "
+                             "program's own path cannot be read (on Linux from /proc/self/exe: "
+                             "is /proc mounted?)\n");
+        return exitFatal;
+    }
     run.ports = set.ports;
     return runSupervised(run);
 }

@@ -16,6 +16,7 @@
 #include <SparwickVersion.h>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -58,6 +59,26 @@ std::string rateList(const std::array<std::uint32_t, count>& rates) {
 template <std::size_t count>
 bool listed(const std::array<std::uint32_t, count>& rates, std::uint32_t rate) {
     return std::find(rates.begin(), rates.end(), rate) != rates.end();
+}
+
+// A number as people write one on a command line: decimal digits and nothing else. The
+// parser's own conversion would take 010 as octal, 0x10 as hexadecimal, and " 5" or "+3";
+// leading zeros are dropped here, so that what it converts is plain decimal. The refusal
+// is the text as given followed by why.
+CLI::Validator decimal(const std::string& why, std::uint32_t least) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+                return text + why;
+            }
+            const std::string given = text;
+            text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+            std::uint32_t value = 0;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), value);
+            return error == std::errc() && value >= least ? "" : given + why;
+        },
+        "");
 }
 
 std::string usage() {
@@ -135,13 +156,7 @@ void addUpdateOptions(CLI::App& app, Choices& c) {
                            " and below; use it with --fast. With --turbo, the flasher's rate "
                            "instead (" +
                            rateList(turbo::lineRates) + "), the boot loader's being --speed's")
-            ->check(CLI::Validator(
-                [ispRates](std::string& text) -> std::string {
-                    const bool number = !text.empty() && text.size() <= 7 &&
-                                        text.find_first_not_of("0123456789") == std::string::npos;
-                    return number ? "" : text + " is not a rate the boot loader takes: " + ispRates;
-                },
-                ""))
+            ->transform(decimal(" is not a rate the boot loader takes: " + ispRates, 0))
             ->type_name("RATE");
     c.simulateFlag = app.add_flag("--simulate", c.simulate,
                                   "update a simulated device in-process and verify it");
@@ -176,9 +191,10 @@ void addLineOptions(CLI::App& app, Choices& c) {
         "--station", c.line.station,
         "keep each port's loop going until Ctrl-C: wait for a board in ISP mode, update it, "
         "report, wait for the next");
-    c.countOption = app.add_option("--count", c.count, "with --station: stop after N boards")
-                        ->check(CLI::PositiveNumber)
-                        ->needs(stationFlag);
+    c.countOption =
+        app.add_option("--count", c.count, "with --station: stop after N boards")
+            ->transform(decimal(": the number of boards is a decimal number, 1 or more", 1))
+            ->needs(stationFlag);
     auto* logOption =
         app.add_option("--log", c.line.logPath,
                        "append one JSON line per board to FILE, synced to disk before the next");

@@ -3,6 +3,9 @@
 #include "sim/DecimalNumber.h"
 #include "sim/PartDescription.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -18,6 +21,9 @@ constexpr std::uint32_t minCrystalHz = 1'000'000;
 constexpr std::uint32_t maxCrystalHz = 30'000'000;
 // A USB adapter's latency timer takes 1 to 255 ms.
 constexpr std::uint32_t maxLatencyMs = 255;
+// How many of a line's boards have their --flash-out name checked at the start, besides
+// the last.
+constexpr std::uint32_t checkedBoards = 1000;
 
 std::optional<std::uint32_t> positiveNumber(const std::string& text) {
     const auto value = parseDecimal(text);
@@ -47,19 +53,29 @@ bool readFile(const std::string& path, std::vector<std::uint8_t>& contents) {
     return static_cast<std::uint64_t>(file.gcount()) == size;
 }
 
-// Whether a file can be made or overwritten at path, without making it.
-bool writable(const std::string& path) {
+// Why a file cannot be made or overwritten at path, without making it; empty when it can.
+std::string whyNotWritable(const std::string& path) {
     const std::filesystem::path file(path);
     const std::filesystem::path directory =
         file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     std::error_code ignored;
     if (std::filesystem::is_directory(file, ignored)) {
-        return false;
+        return "it is a directory";
     }
-    if (std::filesystem::exists(file, ignored)) {
-        return access(file.c_str(), W_OK) == 0;
+    const long nameMax = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+    if (path.size() >= PATH_MAX ||
+        (nameMax > 0 && file.filename().native().size() > static_cast<std::size_t>(nameMax))) {
+        return std::strerror(ENAMETOOLONG);
     }
-    return access(directory.c_str(), W_OK) == 0;
+    const bool exists = std::filesystem::exists(file, ignored);
+    if (access((exists ? file : directory).c_str(), W_OK) != 0) {
+        return std::strerror(errno);
+    }
+    return {};
+}
+
+bool writable(const std::string& path) {
+    return whyNotWritable(path).empty();
 }
 
 } // namespace
@@ -83,7 +99,7 @@ std::string LpcsimCommandLine::usage() {
            "  --part ID          the part: 196389 (27 sectors, default) or 196387 (15)\n"
            "  --flash-in FILE    flash contents at power-on (default: all erased)\n"
            "  --flash-out FILE   where the whole flash goes on exit; %d in FILE stands for\n"
-           "                     the board's number\n"
+           "                     the board's number, %% for a percent sign\n"
            "  --boards N         a production line's N boards: a moment after each G the next\n"
            "                     board is there, fresh from reset, its flash erased\n"
            "  --exit-after-go    stop once G has been answered (G to RAM: once the code\n"
@@ -108,9 +124,18 @@ std::string LpcsimCommandLine::usage() {
 }
 
 std::string LpcsimCommandLine::flashOutPath(std::uint32_t board) const {
-    std::string path = flashOut;
-    if (const std::size_t at = path.find("%d"); at != std::string::npos) {
-        path.replace(at, 2, std::to_string(board));
+    // Every %d is the board's number and %% a percent sign; any other % stays as written.
+    std::string path;
+    for (std::size_t i = 0; i < flashOut.size(); ++i) {
+        if (flashOut[i] == '%' && i + 1 < flashOut.size() && flashOut[i + 1] == 'd') {
+            path += std::to_string(board);
+            ++i;
+        } else if (flashOut[i] == '%' && i + 1 < flashOut.size() && flashOut[i + 1] == '%') {
+            path += '%';
+            ++i;
+        } else {
+            path += flashOut[i];
+        }
     }
     return path;
 }
@@ -242,9 +267,21 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
             return result;
         }
     }
-    if (!result.flashOut.empty() && !writable(result.flashOut)) {
-        error = "cannot write --flash-out " + result.flashOut;
-    } else if (!options.logPath.empty() && !writable(options.logPath)) {
+    if (!result.flashOut.empty()) {
+        // Each board's name, checked now rather than lost at the end: the first boards and
+        // the last, whose number is the longest.
+        for (std::uint64_t board = 1; board <= result.boardCount; ++board) {
+            const std::string path = result.flashOutPath(static_cast<std::uint32_t>(board));
+            if (const std::string why = whyNotWritable(path); !why.empty()) {
+                error = "cannot write --flash-out " + path + ": " + why;
+                return result;
+            }
+            if (board == checkedBoards && board < result.boardCount) {
+                board = result.boardCount - 1;
+            }
+        }
+    }
+    if (!options.logPath.empty() && !writable(options.logPath)) {
         error = "cannot write --log " + options.logPath;
     }
     return result;

@@ -175,6 +175,9 @@ void SimulatedDevice::powerCycle() {
 
 void SimulatedDevice::replaceBoard() {
     const std::lock_guard lock(mutex);
+    // The code the last board ran in RAM went with it: it held that board's memory.
+    ramProgram.reset();
+    nextSettingsCheck = {};
     BootLoaderPort& port = *this;
     bootLoader = std::make_unique<BootLoader>(
         requirePart(options.partId), std::span<const std::uint8_t>(), faults, port, log.get());
@@ -200,6 +203,15 @@ std::vector<std::uint8_t> SimulatedDevice::flash() const {
 bool SimulatedDevice::wentToUserCode() const {
     const std::lock_guard lock(mutex);
     return bootLoader->userCode().has_value();
+}
+
+bool SimulatedDevice::runsFirmware() const {
+    const std::lock_guard lock(mutex);
+    if (!bootLoader->userCode()) {
+        return false;
+    }
+    return !wentToRam() ||
+           (ramProgram && ramProgram->state() == RamProgram::State::firmwareStarted);
 }
 
 bool SimulatedDevice::userCodeValid() const {
@@ -271,7 +283,19 @@ void SimulatedDevice::event(const std::string& text) {
 
 void SimulatedDevice::resetLine() {
     uart->reset();
+    dropUnreadInput();
     finishBy.reset();
+}
+
+void SimulatedDevice::dropUnreadInput() {
+    if (!pty) {
+        return;
+    }
+    // Bounded: a host that goes on writing meanwhile is heard by the fresh UART.
+    std::array<char, 4096> drain{};
+    for (int chunk = 0; chunk < 64 && ::read(pty->master(), drain.data(), drain.size()) > 0;
+         ++chunk) {
+    }
 }
 
 void SimulatedDevice::serve() {

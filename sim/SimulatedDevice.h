@@ -59,6 +59,9 @@ public:
     std::vector<std::uint8_t> flash() const;
     // Whether G has been answered since power-on, and what the vector table held then.
     bool wentToUserCode() const;
+    // Whether the board runs its firmware: G to flash, or code that G started in RAM has
+    // started it. Code still running in RAM (a flasher) is not the firmware.
+    bool runsFirmware() const;
     bool userCodeValid() const;
     std::optional<GoReport> userCode() const;
     DeviceStatistics statistics() const;
@@ -89,6 +92,9 @@ private:
     void unplug(Clock::time_point now);
     void plugIn(Clock::time_point now);
     void resetLine();
+    // What the host wrote and the UART has not taken yet is lost at a reset, as a part's
+    // UART loses it.
+    void dropUnreadInput();
     void event(const std::string& text);
 
     DeviceOptions options;

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         if (exitAfterGo && device->waitUntilStopped(std::chrono::milliseconds{0})) {
             break;
         }
-        if (boards > 1 && device->wentToUserCode()) {
+        if (boards > 1 && device->runsFirmware()) {
             const auto now = std::chrono::steady_clock::now();
             if (startedFirmware == std::chrono::steady_clock::time_point{}) {
                 startedFirmware = now;

@@ -1,6 +1,7 @@
 // sparwick: the dialog program on Linux.
 #include "app/DialogCommandLine.h"
 #include "app/qt/DialogMessageBox.h"
+#include "app/qt/ReleaseOnExit.h"
 #include "app/qt/UpdaterDialog.h"
 #include "platform/MessageBox.h"
 #include "serial/ComPortList.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    qt::releasePortOnEveryWayOut();
     QApplication application(argc, argv);
     // What is left once Qt has taken its own options (-platform, -display, ...).
     std::vector<std::string> arguments;

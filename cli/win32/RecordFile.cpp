@@ -29,8 +29,15 @@ RecordFile::~RecordFile() {
 }
 
 std::string RecordFile::open(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read and written where the file allows it: append looks at the last byte and cuts a
+    // line that did not fit back out.
+    HANDLE file =
+        ::CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_WRITE_DATA,
+                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return lastError();
     }
@@ -43,11 +50,42 @@ std::string RecordFile::open(const std::string& path) {
 }
 
 std::string RecordFile::append(const std::string& line) {
-    const std::string text = line + "\n";
-    DWORD written = 0;
-    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
+    LARGE_INTEGER before{};
+    if (!::GetFileSizeEx(handle, &before)) {
         return lastError();
+    }
+    // A line torn by a crash, or by a disk that filled before lines were cut back, is ended
+    // first, so that it spoils only itself and not this board's line too.
+    char last = '\n';
+    if (before.QuadPart > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(before.QuadPart - 1);
+        at.OffsetHigh = static_cast<DWORD>((before.QuadPart - 1) >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(handle, &last, 1, &got, &at) || got != 1) {
+            last = '\n'; // a file this user may only write to is taken as it is
+        }
+    }
+    const std::string text = (last == '\n' ? "" : "\n") + line + "\n";
+    // At the end of the file whatever the handle's position.
+    OVERLAPPED end{};
+    end.Offset = 0xFFFFFFFF;
+    end.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, &end) ||
+        written != text.size()) {
+        // Whole or not at all: a part of a line would join the next line into one that no
+        // reader of JSON Lines can take.
+        std::string why = written != text.size() && ::GetLastError() == ERROR_SUCCESS
+                              ? std::string("There is not enough space on the disk")
+                              : lastError();
+        FILE_END_OF_FILE_INFO size{};
+        size.EndOfFile = before;
+        const bool cut = written == 0 || ::SetFileInformationByHandle(handle, FileEndOfFileInfo,
+                                                                      &size, sizeof size);
+        ::FlushFileBuffers(handle);
+        return why + (cut ? ", and the file ends with the last whole line"
+                          : ", and the file ends with a part of this board's line");
     }
     if (!::FlushFileBuffers(handle)) {
         return lastError();

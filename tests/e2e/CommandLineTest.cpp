@@ -142,6 +142,11 @@ TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
         {{"--port", "COM1", "--list-ports"}, "--list-ports"},
         {{"--port", "/etc/hostname"}, "not a serial device: /etc/hostname"},
         {{"--port", "/nonexistent/tty"}, "not a serial device: /nonexistent/tty"},
+        // Numbers are decimal: not octal, not hexadecimal, no spaces or signs.
+        {{"--port", "COM1", "--baud", "010"}, "--baud: 10 is not a rate"},
+        {{"--port", "COM1", "--station", "--count", "0x10"}, "--count: 0x10: the number of"},
+        {{"--port", "COM1", "--station", "--count", " 5"}, "--count:  5: the number of"},
+        {{"--port", "COM1", "--station", "--count", "+3"}, "--count: +3: the number of"},
     };
     for (const auto& [args, reason] : wrong) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -244,13 +245,27 @@ TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
         std::vector<std::string> args;
         std::string says;
     };
-    const std::vector<Case> cases{
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<Case> cases{
         {{"--port", device.path(), "--log", (scratch.dir / "missing" / "x.jsonl").string()},
          "cannot write the record"},
         {{"--port", device.path(), "--log", scratch.dir.string()}, "cannot write the record"},
+        // Opening a FIFO without a reader would wait for ever.
+        {{"--port", device.path(), "--log", fifo.string()}, "fifo: not a regular file"},
         {{"--port", device.path(), "--port", device.path()}, "is given twice"},
         {{"--port", device.path(), "--port", link.string()}, "are the same port"},
     };
+    // Another user's link in a sticky world-writable directory, to a file of root's.
+    const fs::path sticky = scratch.dir / "sticky";
+    fs::create_directory(sticky);
+    fs::permissions(sticky, fs::perms::all | fs::perms::sticky_bit);
+    const fs::path planted = sticky / "boards.jsonl";
+    fs::create_symlink(scratch.dir / "roots", planted);
+    if (::geteuid() == 0 && ::lchown(planted.c_str(), 65534, 65534) == 0) {
+        cases.push_back({{"--port", device.path(), "--log", planted.string()},
+                         "is a link that user 65534 put in the sticky world-writable"});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
         std::vector<std::string> args{cli, "--fast"};
@@ -259,9 +274,63 @@ TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
+    EXPECT_FALSE(fs::exists(scratch.dir / "roots"));
     EXPECT_FALSE(device.statistics().synchronized);
     const auto commands = device.statistics().commands;
     EXPECT_TRUE(std::all_of(commands.begin(), commands.end(), [](auto n) { return n == 0; }));
+}
+
+// A record's line is on the disk whole or not at all, and a torn last line (a crash) does
+// not swallow the next one.
+TEST(ProductionLine, RecordLineIsWholeOrAbsentAndStartsOnALineOfItsOwn) {
+    Scratch scratch;
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    const fs::path torn = scratch.dir / "torn.jsonl";
+    std::ofstream(torn) << "{\"time\":";
+    const auto first = test::runChild({cli, "--port", device.path(), "--fast", "--log", torn}, 30s);
+    EXPECT_EQ(first.exitStatus, 0) << first.err;
+    const auto entries = lines(torn);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(field(entries[1], "result"), "\"passed\"");
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a full disk needs a small tmpfs, which only root can mount";
+    }
+    const fs::path small = scratch.dir / "small";
+    fs::create_directory(small);
+    ASSERT_EQ(std::system(("mount -t tmpfs -o size=4k none " + small.string()).c_str()), 0);
+    const fs::path full = small / "boards.jsonl";
+    std::ofstream(full) << std::string(3770, 'x') << "\n";
+    device.powerCycle();
+    const auto second =
+        test::runChild({cli, "--port", device.path(), "--fast", "--log", full}, 30s);
+    const auto kept = lines(full);
+    std::system(("umount " + small.string()).c_str());
+    EXPECT_EQ(second.exitStatus, 3) << second.err;
+    EXPECT_NE(second.err.find("No space left on device, and the file ends with the last whole"),
+              std::string::npos)
+        << second.err;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].size(), 3770u);
+}
+
+TEST(ProductionLine, WorkersThatCannotStartForWantOfProcSaySo) {
+    if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "hiding /proc needs a mount namespace of root's";
+    }
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime reads its options and checks leaks through /proc";
+#endif
+    Scratch scratch;
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    const auto run =
+        test::runChild({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                        "mount -t tmpfs none /proc && exec \"$0\" \"$@\"", cli, "--port",
+                        device.path(), "--log", (scratch.dir / "boards.jsonl").string()},
+                       20s);
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_NE(run.err.find("is /proc mounted?"), std::string::npos) << run.err;
+    EXPECT_FALSE(device.statistics().synchronized);
 }
 
 // lpcsim standing in for a line of boards on one port.
@@ -311,6 +380,25 @@ TEST(ProductionLine, StationUpdatesEachBoardAndWaitsForAFailedOneToBePowerCycled
     EXPECT_EQ(line.process.stop(10s), 0);
     for (const char* board : {"board-1.bin", "board-2.bin", "board-3.bin"}) {
         EXPECT_TRUE(holdsImage(fileBytes(scratch.dir / board))) << board;
+    }
+}
+
+// A flasher that G starts in RAM is not the firmware: no board is replaced under it, and
+// every board of the line starts its own, on a paced line or not.
+TEST(ProductionLine, TurboStationWritesEveryBoardOfALine) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--boards", "2", "--wire"}, {"--boards", "2"}}) {
+        SCOPED_TRACE(extra.size());
+        Scratch scratch;
+        Line line(scratch, extra);
+        ASSERT_EQ(line.process.readLine(10s), "ready " + line.link);
+        const auto run = test::runChild(
+            {cli, "--port", line.link, "--station", "--count", "2", "--turbo", "--verify"}, 60s);
+        EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+        EXPECT_EQ(line.process.stop(10s), 0);
+        for (const char* board : {"board-1.bin", "board-2.bin"}) {
+            EXPECT_TRUE(holdsImage(fileBytes(scratch.dir / board))) << board;
+        }
     }
 }
 

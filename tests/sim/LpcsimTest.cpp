@@ -1,5 +1,6 @@
 #include "IspTestClient.h"
 #include "IspTransfers.h"
+#include "sim/LpcsimCommandLine.h"
 #include "tests/support/Eventually.h"
 
 #include <SparwickVersion.h>
@@ -227,6 +228,9 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         {"--link", link, "--flash-in", dir.string()},
         {"--link", link, "--part", "196387", "--flash-in", (dir / "big.bin").string()},
         {"--link", link, "--flash-out", (dir / "no-dir" / "out.bin").string()},
+        // The tenth board's name is one byte too long for the file system.
+        {"--link", link, "--boards", "10", "--flash-out",
+         (dir / (std::string(249, 'x') + "-%d.bin")).string()},
         {"--link", link, "--log", (dir / "no-dir" / "log").string()},
         {"--link", link, "--fault", "sync=loud"},
         {"--link", link, "--fault", "copy=resend"},
@@ -261,6 +265,15 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         EXPECT_NE(errors().find("is too large (at most 4294967295)"), std::string::npos)
             << errors();
     }
+}
+
+TEST_F(LpcsimExecutableTest, FlashOutNamesEachBoardInEveryPlaceItsPatternSays) {
+    fs::create_directories(dir / "1");
+    fs::create_directories(dir / "2");
+    const auto line = LpcsimCommandLine::parse(
+        {"--link", link, "--boards", "2", "--flash-out", (dir / "%d" / "b-%d-100%%.bin").string()});
+    ASSERT_TRUE(line.ok()) << line.errorMessage();
+    EXPECT_EQ(line.flashOutPath(2), (dir / "2" / "b-2-100%.bin").string());
 }
 
 TEST_F(LpcsimExecutableTest, PrintsItsUsageOnHelpAndItsVersionOnVersion) {
