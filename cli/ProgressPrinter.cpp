@@ -52,6 +52,12 @@ void ProgressPrinter::showBar(const char* label, int percent) {
     lineOpen = true;
 }
 
+void ProgressPrinter::note(std::string_view text) {
+    finishLine();
+    std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(out);
+}
+
 void ProgressPrinter::finishLine() {
     if (lineOpen) {
         std::fputc('\n', out);

@@ -20,6 +20,8 @@ public:
     // The read-back: a line of its own after the writing's, "verifying" and its bar, or
     // "verify N%" lines.
     void setVerifyProgress(int percent) override;
+    // A line of its own on standard output.
+    void note(std::string_view text) override;
     // Ends the bar's line if one is showing.
     void finishLine();
 

@@ -1,6 +1,7 @@
 // sparwick-cli: the firmware update from a terminal or a script. It asks for the same two
 // choices as the dialog (port and speed), prints the same messages, and says how the
 // update ended in its exit status.
+#include "cli/Check.h"
 #include "cli/PortArgument.h"
 #include "cli/ProcessSetup.h"
 #include "cli/ProductionLine.h"
@@ -83,6 +84,7 @@ CLI::Validator decimal(const std::string& why, std::uint32_t least) {
 std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
            "                    [--turbo]\n"
+           "       sparwick-cli --port PORT --check [--speed high|low] [--turbo [--baud RATE]]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "       sparwick-cli --simulate [--part " +
@@ -107,6 +109,7 @@ struct Choices {
     std::string speed = "high";
     bool simulate = false;
     bool list = false;
+    bool check = false;
     std::uint32_t part = layout::supportedParts.front().partId;
     std::uint32_t baud = 0;
     UpdateOptions options;
@@ -116,6 +119,7 @@ struct Choices {
     CLI::Option* baudOption = nullptr;
     CLI::Option* simulateFlag = nullptr;
     CLI::Option* listFlag = nullptr;
+    CLI::Option* checkFlag = nullptr;
     CLI::Option* countOption = nullptr;
 };
 
@@ -167,8 +171,14 @@ void addUpdateOptions(CLI::App& app, Choices& c) {
                  "load a flasher into the device's RAM and send the image to it in binary at " +
                      std::to_string(UpdateOptions{}.turboBaud) +
                      " baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
-                     "of the flash)");
+                     "of the flash); only the blocks the flash does not hold are erased and "
+                     "written, the vectors last");
     c.listFlag = app.add_flag("--list-ports", c.list, "list the COM ports present and exit");
+    c.checkFlag = app.add_flag(
+        "--check", c.check,
+        "write nothing: exit 0 when the device's flash already holds the image, 1 when it does "
+        "not (naming the 4096-byte blocks that differ); through the turbo flasher's CRCs with "
+        "--turbo (the device then needs a power cycle), otherwise read back in ISP mode");
     app.add_flag("--verify", c.options.verify,
                  "read the flash back and compare it with the image before starting it")
         ->excludes(c.listFlag);
@@ -198,6 +208,8 @@ void addLineOptions(CLI::App& app, Choices& c) {
         productionLine->excludes(c.simulateFlag)->excludes(c.listFlag);
     }
     c.simulateFlag->excludes(c.listFlag);
+    c.checkFlag->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(stationFlag);
+    c.checkFlag->excludes(logOption)->excludes("--verify")->excludes("--fast");
 }
 
 // --baud as the rate of the boot loader's line or, with --turbo, of the flasher's: a usage
@@ -235,6 +247,16 @@ int run(Choices& c) {
     }
     if (c.portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
+    }
+    if (c.check) {
+        if (c.ports.size() != 1) {
+            return usageError("--check takes one --port");
+        }
+        const PortChoice checked = choosePort(c.ports.front());
+        if (!checked.refusal.empty()) {
+            return usageError(checked.refusal, checked.withUsage);
+        }
+        return runCheck(checked.portName, highSpeed, c.options);
     }
     c.line.ports = c.ports;
     c.line.highSpeed = highSpeed;

@@ -3,6 +3,8 @@
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
+#include "flash/IspProtocol.h"
+#include "flash/TurboPlan.h"
 #include "flash/TurboSession.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
@@ -40,41 +42,12 @@ void IspFlasher::begin(UpdateStep step, ProgressSink& progressSink) {
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                          const UpdateOptions& options) {
     FineTimerScope fineTimer;
-    verified.reset();
-    learnt = {};
-    carried.load();
+    startRun();
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);
-
-    OsalSerialPort& port = OsalSerialPort::instance();
-    port.close();
-    // A port that does not open shows up at the first exchange, with the message that
-    // tells the user what to check.
-    const bool pausedAsHighSpeed =
-        options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
-    port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
-
-    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
-    UpdateOptions contextOptions = options;
-    contextOptions.fast = options.fast || options.turbo;
-    UpdateContext context(contextOptions);
-    begin(UpdateStep::synchronizing, progressSink);
-    if (options.awaitBoard) {
-        // A board that answered is one to count, whatever follows.
-        context.awaitBoard();
-        progressSink.boardAnswered();
-    }
-    context.synchronize();
-    begin(UpdateStep::identifying, progressSink);
-    context.setEchoOff();
-    context.unlock();
-    context.checkPartId();
-    const std::int32_t sectors = context.readSectorCount();
+    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    const std::int32_t sectors = greet(context, progressSink, options);
     const std::int32_t last = sectors - 1;
-    learnt.partId = context.partId();
-    if (options.readBootCode) {
-        learnt.bootCode = context.readBootCode();
-    }
 
     // An image the part cannot hold is refused before the erase, so that a device that
     // cannot take it keeps the firmware it has.
@@ -119,33 +92,170 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     return true;
 }
 
+void IspFlasher::startRun() {
+    verified.reset();
+    learnt = {};
+    carried.load();
+}
+
+UpdateOptions IspFlasher::openPort(std::string portName, bool highSpeed,
+                                   const UpdateOptions& options) {
+    OsalSerialPort& port = OsalSerialPort::instance();
+    port.close();
+    // A port that does not open shows up at the first exchange, with the message that
+    // tells the user what to check.
+    const bool pausedAsHighSpeed =
+        options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
+    port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
+    // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
+    UpdateOptions contextOptions = options;
+    contextOptions.fast = options.fast || options.turbo;
+    return contextOptions;
+}
+
+std::int32_t IspFlasher::greet(UpdateContext& context, ProgressSink& progressSink,
+                               const UpdateOptions& options) {
+    begin(UpdateStep::synchronizing, progressSink);
+    if (options.awaitBoard) {
+        // A board that answered is one to count, whatever follows.
+        context.awaitBoard();
+        progressSink.boardAnswered();
+    }
+    context.synchronize();
+    begin(UpdateStep::identifying, progressSink);
+    context.setEchoOff();
+    context.unlock();
+    context.checkPartId();
+    const std::int32_t sectors = context.readSectorCount();
+    learnt.partId = context.partId();
+    if (options.readBootCode) {
+        learnt.bootCode = context.readBootCode();
+    }
+    return sectors;
+}
+
+std::vector<std::uint32_t> IspFlasher::check(ProgressSink& progressSink, std::string portName,
+                                             bool highSpeed, const UpdateOptions& options) {
+    FineTimerScope fineTimer;
+    startRun();
+    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    const std::int32_t sectors = greet(context, progressSink, options);
+    const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
+    FlashImage image(carried.bytes().data(), size);
+    const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
+    std::vector<std::uint32_t> differing;
+    if (options.turbo) {
+        TurboSession flasher(options.turboBaud);
+        flasher.start(context, layout::flashSize(sectors));
+        const std::vector<std::uint32_t> flashCrcs = flasher.sums(0, layout::blockSize, blocks);
+        for (std::uint32_t i = 0; i < blocks; ++i) {
+            const std::span block(image.block(i * layout::blockSize), layout::copyLength);
+            if (TurboSession::crc32(block) != flashCrcs[i]) {
+                differing.push_back(i * layout::blockSize);
+            }
+        }
+        return differing;
+    }
+    // In ISP mode the first 64 bytes read back as the boot block's vectors: the first
+    // block is compared from there on.
+    FlashReadBack reader(context);
+    std::vector<std::uint8_t> read(layout::copyLength);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        const std::uint32_t offset = i * layout::blockSize;
+        const std::uint32_t skip = i == 0 ? isp::bootVectorBytes : 0;
+        if (!reader.readFromFlash(offset + skip, layout::copyLength - skip, read.data())) {
+            abortWithMessage(msg::readFailed);
+        }
+        const std::uint8_t* expected = image.block(offset) + skip;
+        if (!std::equal(read.begin(), read.begin() + (layout::copyLength - skip), expected)) {
+            differing.push_back(offset);
+        }
+        progressSink.setVerifyProgress(percentDone(i + 1, blocks));
+    }
+    return differing;
+}
+
 void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,
                                        ProgressSink& progressSink, const UpdateOptions& options) {
     const std::int32_t sectors = context.sectorCount();
     const std::uint32_t size = image.size();
+    const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
     TurboSession flasher(options.turboBaud);
     learnt.turboStep = TurboStep::loading;
-    flasher.start(context);
-    begin(UpdateStep::erasing, progressSink);
-    learnt.turboStep = TurboStep::erasing;
-    flasher.prepareAndErase(0, static_cast<std::uint32_t>(sectors - 1));
+    flasher.start(context, layout::flashSize(sectors));
+
+    // What the flash holds, block by block, through the end of the image's last sector.
+    const auto sectorOf = [&](std::uint32_t block) {
+        return static_cast<std::uint32_t>(
+            layout::sectorOfOffset(block * layout::blockSize, sectors));
+    };
+    const std::uint32_t lastSector = sectorOf(blocks - 1);
+    const std::uint32_t flashBlocks = (layout::sectorLastByte[lastSector] + 1) / layout::blockSize;
+    std::vector<std::uint32_t> sectorOfBlock;
+    for (std::uint32_t i = 0; i < flashBlocks; ++i) {
+        sectorOfBlock.push_back(sectorOf(i));
+    }
+    std::vector<std::uint32_t> imageCrcs;
+    // The CRC-32 of the image's blocks after the first, and of all of them.
+    std::uint32_t restCrc = 0;
     std::uint32_t crc = 0;
-    std::uint32_t offset = 0;
-    begin(UpdateStep::writing, progressSink);
-    learnt.turboStep = TurboStep::writing;
-    for (; offset < size; offset += layout::blockSize) {
-        const std::span block(image.block(offset), layout::copyLength);
-        const auto sector = static_cast<std::uint32_t>(layout::sectorOfOffset(offset, sectors));
-        flasher.writeBlock(offset, block, sector);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        const std::span block(image.block(i * layout::blockSize), layout::copyLength);
+        imageCrcs.push_back(TurboSession::crc32(block));
         crc = TurboSession::crc32(block, crc);
-        learnt.bytesWritten = std::min(size, offset + layout::blockSize);
-        progressSink.setProgress(percentDone(offset, size));
+        restCrc = i == 0 ? 0 : TurboSession::crc32(block, restCrc);
+    }
+    const std::vector<std::uint32_t> flashCrcs = flasher.sums(0, layout::blockSize, flashBlocks);
+    const TurboPlan plan = planTurboUpdate(imageCrcs, flashCrcs, sectorOfBlock);
+
+    if (plan.unchanged()) {
+        progressSink.note(msg::alreadyCurrent);
+    } else {
+        begin(UpdateStep::erasing, progressSink);
+        learnt.turboStep = TurboStep::erasing;
+    }
+    // Runs of neighbouring sectors go in one erase; sector 0 comes first on its own.
+    for (std::size_t i = 0; i < plan.erase.size();) {
+        std::size_t end = i + 1;
+        while (plan.erase[i] != 0 && end < plan.erase.size() &&
+               plan.erase[end] == plan.erase[end - 1] + 1) {
+            ++end;
+        }
+        flasher.prepareAndErase(plan.erase[i], plan.erase[end - 1]);
+        i = end;
+    }
+    if (!plan.write.empty()) {
+        begin(UpdateStep::writing, progressSink);
+        learnt.turboStep = TurboStep::writing;
+    }
+    std::uint32_t done = 0;
+    bool vectorsChecked = false;
+    for (const std::uint32_t index : plan.write) {
+        const std::uint32_t offset = index * layout::blockSize;
+        if (index == 0 && options.verify) {
+            // The rest is checked before the vectors make the code valid: a board that
+            // fails this verify has no code its boot loader would start.
+            if (blocks > 1) {
+                flasher.verify(layout::blockSize, (blocks - 1) * layout::blockSize, restCrc);
+            }
+            vectorsChecked = true;
+        }
+        progressSink.setProgress(percentDone(done, static_cast<std::uint32_t>(plan.write.size())));
+        flasher.writeBlock(offset, std::span(image.block(offset), layout::copyLength),
+                           sectorOfBlock[index]);
+        ++done;
+        learnt.bytesWritten += std::min(layout::blockSize, size - offset);
     }
     if (options.verify) {
         begin(UpdateStep::verifying, progressSink);
         learnt.turboStep = TurboStep::verifying;
-        flasher.verify(offset, crc);
-        // The flash's CRC covers every block written, the image and the filling after it.
+    }
+    if (vectorsChecked) {
+        flasher.verify(0, layout::blockSize, imageCrcs[0]);
+        learnt.bytesVerified = size;
+    } else if (options.verify) {
+        flasher.verify(0, blocks * layout::blockSize, crc);
+        // The flash's CRC covers every block of the image, and the filling after it.
         learnt.bytesVerified = size;
     }
     begin(UpdateStep::starting, progressSink);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sparwick {
 
@@ -40,6 +41,14 @@ public:
     bool program(ProgressSink& progressSink, std::string portName, bool highSpeed,
                  const UpdateOptions& options = {});
 
+    // Writes nothing: the offsets of the image's blocks that the device's flash does not
+    // hold, none when it holds the image. Through the turbo flasher's CRCs with
+    // options.turbo (the device is then left running the flasher until a power cycle),
+    // otherwise through the boot loader's read-back (the device stays in ISP mode). A
+    // failure ends it with its message and UserAbort, as an update's does.
+    std::vector<std::uint32_t> check(ProgressSink& progressSink, std::string portName,
+                                     bool highSpeed, const UpdateOptions& options);
+
     // What the last program with options.verify read back and found as sent; nothing
     // when it did not verify or did not get that far.
     const std::optional<ReadBackRange>& verifiedRange() const { return verified; }
@@ -48,6 +57,14 @@ public:
 
 private:
     void begin(UpdateStep step, ProgressSink& progressSink);
+    // Forgets the last run's results and loads the image.
+    void startRun();
+    // Selects the port; the options the update's exchanges run with.
+    static UpdateOptions openPort(std::string portName, bool highSpeed,
+                                  const UpdateOptions& options);
+    // The handshake, the unlock and the part: the part's sector count.
+    std::int32_t greet(UpdateContext& context, ProgressSink& progressSink,
+                       const UpdateOptions& options);
     // The blocks, the verify and the go through the turbo flasher, after the handshake.
     void programThroughFlasher(UpdateContext& context, FlashImage& image,
                                ProgressSink& progressSink, const UpdateOptions& options);

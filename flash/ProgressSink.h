@@ -2,6 +2,8 @@
 
 #include "flash/UpdateOutcome.h"
 
+#include <string_view>
+
 namespace sparwick {
 
 // Whatever shows an update's progress: the progress dialog, a terminal bar, a test.
@@ -16,6 +18,9 @@ public:
     virtual void setVerifyProgress(int /*percent*/) {}
     // An update that waits for its board (UpdateOptions::awaitBoard): a board answered.
     virtual void boardAnswered() {}
+    // A line for the person watching, beside the progress (the turbo flasher's finding
+    // that the board already holds the image). A sink without such lines ignores it.
+    virtual void note(std::string_view /*text*/) {}
     // The update moved on to step.
     virtual void stepBegun(UpdateStep /*step*/) {}
 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace sparwick {
 
@@ -17,15 +18,20 @@ public:
     explicit TurboSession(std::uint32_t baud);
 
     // Through the boot loader (unlocked): the flasher into RAM, G, the host's end of the
-    // line to the flasher's rate, and the handshake.
-    void start(UpdateContext& context);
+    // line to the flasher's rate, and the handshake, which gives the flasher the part's
+    // user flash size (the ranges its CRCs may read).
+    void start(UpdateContext& context, std::uint32_t flashSize);
+    // The CRC-32 of each of count ranges of length bytes from flashAddress on.
+    std::vector<std::uint32_t> sums(std::uint32_t flashAddress, std::uint32_t length,
+                                    std::uint32_t count);
     void prepareAndErase(std::uint32_t firstSector, std::uint32_t lastSector);
     // One block into the flasher's RAM (sent again if its CRC fails), its sector
     // prepared, and the copy to flashAddress.
     void writeBlock(std::uint32_t flashAddress, std::span<const std::uint8_t> block,
                     std::uint32_t sector);
-    // The flash's CRC-32 over [0, size) against the CRC-32 of what was sent.
-    void verify(std::uint32_t size, std::uint32_t expectedCrc);
+    // The flash's CRC-32 over size bytes from flashAddress against the CRC-32 of what was
+    // sent.
+    void verify(std::uint32_t flashAddress, std::uint32_t size, std::uint32_t expectedCrc);
     // Starts the firmware at 0.
     void go();
 
@@ -38,10 +44,14 @@ private:
         std::uint32_t value = 0;
     };
 
+    // Sends a request; nothing read yet.
+    void send(std::uint8_t command, std::span<const std::uint32_t> args,
+              std::span<const std::uint8_t> payload = {});
+    Reply receive(std::uint32_t timeoutMs);
     Reply request(std::uint8_t command, std::span<const std::uint32_t> args,
                   std::span<const std::uint8_t> payload = {}, std::uint32_t timeoutMs = 0);
     void require(const Reply& reply, const char* step);
-    bool handshake();
+    bool handshake(std::uint32_t flashSize);
 
     std::uint32_t baud;
 };

@@ -54,5 +54,9 @@ inline constexpr std::string_view readChecksumFailed =
 inline constexpr std::string_view turboFailedPrefix = "Software upgrade failed. Turbo flasher: ";
 inline constexpr std::string_view turboRecovery =
     "Remove power from the device and enter software upgrade mode again.";
+// An update through the turbo flasher that found every block already in the flash: a
+// line before the success message, nothing erased or written.
+inline constexpr std::string_view alreadyCurrent =
+    "The device already holds this firmware: nothing erased or written.";
 
 } // namespace sparwick::msg

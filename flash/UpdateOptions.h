@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stub/TurboProtocol.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -26,7 +28,7 @@ struct UpdateOptions {
     // CRC-32 each, and the verify (with verify) is a CRC-32 of the flash. The flasher
     // itself goes into RAM as with fast.
     bool turbo = false;
-    std::uint32_t turboBaud = 921600; // one of turbo::lineRates
+    std::uint32_t turboBaud = turbo::defaultBaud; // one of turbo::lineRates
     // The line's rate in baud in place of the speed's (115200 or 19200), the rest of the
     // line settings unchanged. The pause after each data line is then the high speed's
     // above the low speed's rate, the low speed's at it and below.

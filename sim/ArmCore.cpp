@@ -164,10 +164,6 @@ std::uint32_t ArmCore::reg(int id) const {
     return value;
 }
 
-void ArmCore::setReg(int id, std::uint32_t value) {
-    uc_reg_write(uc, id, &value);
-}
-
 std::uint32_t ArmCore::pc() const {
     return reg(UC_ARM_REG_PC);
 }

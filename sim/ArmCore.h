@@ -60,7 +60,6 @@ public:
     void fail(const std::string& why);
 
     std::uint32_t reg(int id) const;
-    void setReg(int id, std::uint32_t value);
     std::uint32_t pc() const;
     bool thumb() const;
     // Reads and writes of RAM for the Board (the IAP's tables); false outside RAM.

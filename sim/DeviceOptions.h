@@ -34,6 +34,9 @@ struct DeviceOptions {
     // autobaud keeps its rates). Another than the usual one puts the flasher's UART off
     // the host's rate.
     std::uint32_t crystalHz = SystemControl::defaultCrystalHz;
+    // UART0's fractional divider as the boot loader leaves it for code in RAM; the reset
+    // value (no fraction) unless a boot loader used it for its own rate.
+    std::uint32_t bootLoaderFdr = 0x10;
     // Every line received and sent, with times; empty: no log.
     std::string logPath;
 };

@@ -33,6 +33,9 @@ struct DeviceStatistics {
     bool firmwareStarted = false;
     std::string ramCodeFault;
     std::uint32_t ramCodeBaud = 0;
+    // Its IAP calls' sectors erased and copies to flash.
+    std::uint32_t ramCodeSectorsErased = 0;
+    std::uint32_t ramCodeCopies = 0;
 
     std::uint32_t commandCount(char letter) const {
         return letter >= 'A' && letter <= 'Z' ? commands[static_cast<std::size_t>(letter - 'A')]

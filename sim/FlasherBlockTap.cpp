@@ -1,6 +1,7 @@
 #include "sim/FlasherBlockTap.h"
 
 #include "sim/FaultInjector.h"
+#include "stub/TurboProtocol.h"
 
 #include <array>
 #include <utility>
@@ -9,20 +10,23 @@ namespace sparwick::sim {
 
 namespace {
 
-constexpr std::uint8_t dataCommand = 'D';
+using turbo::Command;
+
+constexpr auto dataCommand = static_cast<std::uint8_t>(Command::data);
 // The flasher's requests and how many 32-bit arguments each takes; any other byte is a
 // request of its own.
-constexpr std::array<std::pair<std::uint8_t, std::uint32_t>, 7> argumentWords = {{
-    {'H', 1},
-    {dataCommand, 1},
-    {'P', 2},
-    {'E', 2},
-    {'W', 2},
-    {'C', 2},
-    {'G', 0},
+constexpr std::array<std::pair<Command, std::uint32_t>, 8> argumentWords = {{
+    {Command::hello, 3},
+    {Command::data, 1},
+    {Command::prepare, 2},
+    {Command::erase, 2},
+    {Command::write, 2},
+    {Command::crc, 2},
+    {Command::sums, 3},
+    {Command::go, 0},
 }};
 // The lengths the flasher takes: a multiple of 4 from 4 to this.
-constexpr std::uint32_t blockMax = 4096;
+constexpr std::uint32_t blockMax = TURBO_BLOCK_MAX;
 constexpr std::uint32_t crcBytes = 4;
 constexpr std::uint8_t garbleMask = 0xFF;
 
@@ -55,7 +59,7 @@ std::uint8_t FlasherBlockTap::received(std::uint8_t byte) {
     command = byte;
     length = 0;
     for (const auto& [name, words] : argumentWords) {
-        if (name == byte) {
+        if (static_cast<std::uint8_t>(name) == byte) {
             argumentBytes = words * 4;
         }
     }

@@ -121,6 +121,7 @@ IspStatus IapService::erase(std::uint32_t first, std::uint32_t last, Result& res
         return IspStatus::sectorNotPreparedForWriteOperation;
     }
     flash.erase(first, last);
+    erased += last - first + 1;
     result.changedOffset = flash.part().sectorStart(first);
     result.changedSize = flash.part().sectorEnd(last) - result.changedOffset;
     port.busy(isp::eraseTime);
@@ -160,6 +161,7 @@ IspStatus IapService::copy(std::uint32_t flashAddress, std::uint32_t ramAddress,
         return static_cast<IspStatus>(fault->status);
     }
     flash.program(flashAddress, std::span<const std::uint8_t>(at(ramAddress), count));
+    ++copies;
     if ((fault && fault->action == FaultAction::corrupt) || wrongClock) {
         // A cell that did not take what was written: nothing in the status says so.
         const std::uint32_t offset = flashAddress + count / 2;

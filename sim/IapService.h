@@ -25,7 +25,8 @@ public:
     static constexpr std::uint32_t entry = 0x7FFFFFF1;
 
     struct Result {
-        std::array<std::uint32_t, 4> words{};
+        // The boot ROM writes five words whatever the command returns.
+        std::array<std::uint32_t, 5> words{};
         // The flash changed from this offset on, for this many bytes.
         std::uint32_t changedOffset = 0;
         std::uint32_t changedSize = 0;
@@ -37,6 +38,10 @@ public:
 
     // command: the five words of the command table; coreKHz: the core's real clock.
     Result call(const std::array<std::uint32_t, 5>& command, std::uint32_t coreKHz);
+
+    // Sectors erased and copies made through the calls so far.
+    std::uint32_t sectorsErased() const { return erased; }
+    std::uint32_t copiesMade() const { return copies; }
 
 private:
     IspStatus prepare(std::uint32_t first, std::uint32_t last);
@@ -57,6 +62,8 @@ private:
     FaultInjector& faults;
     BootLoaderPort& port;
     TrafficLog* log;
+    std::uint32_t erased = 0;
+    std::uint32_t copies = 0;
 };
 
 } // namespace sparwick::sim

@@ -23,13 +23,20 @@ constexpr std::uint64_t quietLimit = 100'000'000;
 constexpr std::uint32_t idlePollsBeforePause = 8;
 // The IAP calls' own use of the top of RAM.
 constexpr std::uint32_t iapScratchSize = 32;
+constexpr std::uint32_t iapStackUse = 128;
+// What code reads at 0 to 63 is chosen by MEMMAP: the boot block's vectors (each a load
+// of the pc from the word 32 bytes on, into the boot block), the user flash's, or RAM's.
+constexpr std::size_t vectorBytes = 64;
+constexpr std::uint32_t loadPcFromTable = 0xE59FF018;
+constexpr std::uint32_t bootBlockEntry = 0x7FFFE000;
+constexpr std::uint32_t ramMode = 2;
 
 } // namespace
 
 RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram,
                        FlashMemory& flashMemory, Uart& uartLine, std::uint32_t bootLoaderBaud,
                        std::uint32_t crystalHz, FaultInjector& faults, BootLoaderPort& port,
-                       TrafficLog* trafficLog)
+                       TrafficLog* trafficLog, std::uint32_t bootLoaderFdr)
     : flash(flashMemory)
     , line(uartLine)
     , log(trafficLog)
@@ -41,6 +48,7 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
     , iap(flashMemory, ramBytes, faults, port, trafficLog) {
     // Unicorn maps whole pages: the flash's copy is rounded up, the rest unreadable.
     flashView.resize((flashView.size() + pageSize - 1) / pageSize * pageSize, 0xFF);
+    mapVectors();
     ArmCore::Board& board = *this;
     core = std::make_unique<ArmCore>(ramBytes, isp::ramBase, std::span(flashView),
                                      std::vector<std::pair<std::uint32_t, std::uint32_t>>{
@@ -48,6 +56,7 @@ RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8
                                          {SystemControl::base, SystemControl::size},
                                          {pinConnectBase, pageSize}},
                                      board);
+    uart.setFractionalDivider(bootLoaderFdr);
     uart.tapReceived([this](std::uint8_t byte) { return blockTap.received(byte); });
     core->start(address, thumb);
     line.setTransparent(true);
@@ -123,7 +132,18 @@ void RamProgram::write(std::uint32_t address, unsigned, std::uint32_t value) {
         uart.write(address - UartRegisters::base, value, clocks.peripheralClockHz());
     } else if (address >= SystemControl::base &&
                address < SystemControl::base + SystemControl::size) {
+        const std::uint32_t mapped = clocks.memoryMap();
+        const std::uint32_t rate = baud();
         clocks.write(address - SystemControl::base, value);
+        if (baud() != rate) {
+            uart.rateChanged();
+        }
+        if (clocks.pllConnectedUnlocked()) {
+            core->fail("PLL connected before it locked");
+        }
+        if (clocks.memoryMap() != mapped) {
+            mapVectors();
+        }
     }
 }
 
@@ -142,7 +162,7 @@ void RamProgram::callIap() {
         }
     }
     const IapService::Result result = iap.call(command, clocks.coreClockHz() / 1000);
-    std::array<std::uint8_t, 16> words{};
+    std::array<std::uint8_t, 20> words{};
     for (std::size_t i = 0; i < result.words.size(); ++i) {
         for (std::size_t b = 0; b < 4; ++b) {
             words[i * 4 + b] = static_cast<std::uint8_t>(result.words[i] >> (8 * b));
@@ -154,17 +174,46 @@ void RamProgram::callIap() {
     }
     if (result.changedSize > 0) {
         syncFlash(result.changedOffset, result.changedSize);
-        // The flash operations work in the top 32 bytes of RAM.
-        for (std::size_t i = ramBytes.size() - iapScratchSize; i < ramBytes.size(); ++i) {
-            noise = noise * 1664525u + 1013904223u;
-            ramBytes[i] = static_cast<std::uint8_t>(noise >> 24);
-        }
+    }
+    // The boot ROM works in the top 32 bytes of RAM and on the caller's stack below its
+    // stack pointer: code that keeps anything there loses it.
+    scramble(ramBytes.size() - iapScratchSize, iapScratchSize);
+    const std::uint32_t sp = core->reg(UC_ARM_REG_SP);
+    if (sp > isp::ramBase && sp - isp::ramBase <= ramBytes.size()) {
+        const std::uint32_t top = sp - isp::ramBase;
+        const std::uint32_t size = std::min(iapStackUse, top);
+        scramble(top - size, size);
+    }
+}
+
+void RamProgram::scramble(std::size_t offset, std::size_t size) {
+    for (std::size_t i = offset; i < offset + size; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        ramBytes[i] = static_cast<std::uint8_t>(noise >> 24);
     }
 }
 
 void RamProgram::syncFlash(std::uint32_t offset, std::uint32_t size) {
     const auto bytes = flash.bytes().subspan(offset, size);
     std::copy(bytes.begin(), bytes.end(), flashView.begin() + offset);
+    if (offset < vectorBytes) {
+        mapVectors();
+    }
+}
+
+void RamProgram::mapVectors() {
+    const std::uint32_t mode = clocks.memoryMap();
+    if (mode == SystemControl::userFlashMode) {
+        const auto bytes = flash.bytes().first(vectorBytes);
+        std::copy(bytes.begin(), bytes.end(), flashView.begin());
+    } else if (mode == ramMode) {
+        std::copy_n(ramBytes.begin(), vectorBytes, flashView.begin());
+    } else {
+        for (std::size_t i = 0; i < vectorBytes; ++i) {
+            const std::uint32_t word = i < vectorBytes / 2 ? loadPcFromTable : bootBlockEntry;
+            flashView[i] = static_cast<std::uint8_t>(word >> (8 * (i % 4)));
+        }
+    }
 }
 
 void RamProgram::die(const std::string& why) {

@@ -35,7 +35,8 @@ public:
     // talked at, which the UART keeps; crystalHz: the board's crystal.
     RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram, FlashMemory& flash,
                Uart& line, std::uint32_t bootLoaderBaud, std::uint32_t crystalHz,
-               FaultInjector& faults, BootLoaderPort& port, TrafficLog* log);
+               FaultInjector& faults, BootLoaderPort& port, TrafficLog* log,
+               std::uint32_t bootLoaderFdr);
     ~RamProgram() override;
     RamProgram(const RamProgram&) = delete;
     RamProgram& operator=(const RamProgram&) = delete;
@@ -45,11 +46,17 @@ public:
     bool serve(Clock::time_point now, std::uint32_t hostBaud);
 
     State state() const { return current; }
+    // Paused on a full transmitter: to run again as soon as the line has taken a byte.
+    bool waitsForTransmitter() const {
+        return current == State::running && uart.waitsForTransmitter();
+    }
     // How the code ran away, with its program counter.
     const std::string& fault() const { return faultText; }
     // The UART's rate and frame as the code has set them.
     std::uint32_t baud() const { return uart.baud(clocks.peripheralClockHz()); }
     std::uint32_t stopBits() const { return uart.stopBits(); }
+    std::uint32_t sectorsErased() const { return iap.sectorsErased(); }
+    std::uint32_t copiesMade() const { return iap.copiesMade(); }
 
 private:
     // ArmCore::Board
@@ -58,6 +65,10 @@ private:
     void callIap() override;
 
     void syncFlash(std::uint32_t offset, std::uint32_t size);
+    // What the memory map puts at 0 to 63 into the core's view of the flash.
+    void mapVectors();
+    // Bytes of RAM overwritten with what the boot ROM leaves there.
+    void scramble(std::size_t offset, std::size_t size);
     void die(const std::string& why);
     void event(const std::string& text);
 

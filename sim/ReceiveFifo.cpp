@@ -3,13 +3,21 @@
 namespace sparwick::sim {
 
 bool ReceiveFifo::push(char byte) {
-    if (count == capacity) {
+    if (count >= limit) {
         ++lostBytes;
         return false;
     }
     bytes[(head + count) % capacity] = byte;
     ++count;
     return true;
+}
+
+void ReceiveFifo::limitTo(std::size_t newLimit) {
+    limit = newLimit < capacity ? newLimit : capacity;
+    if (count > limit) {
+        lostBytes += count - limit;
+        count = limit;
+    }
 }
 
 void ReceiveFifo::pop() {

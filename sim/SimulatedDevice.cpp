@@ -165,7 +165,10 @@ void SimulatedDevice::powerCycle() {
     bootLoader->powerOn();
     resetLine();
     ++powerCycles;
-    event("power cycle");
+    // Without P0.14 held low, the boot loader would start valid user code at this reset.
+    event(bootLoader->flash().holdsValidUserCode()
+              ? "power cycle; the flash holds valid user code"
+              : "power cycle; no valid user code in the flash: the boot loader stays in ISP mode");
     const char wake = 0;
     [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
 }
@@ -241,6 +244,8 @@ DeviceStatistics SimulatedDevice::statistics() const {
         stats.firmwareStarted = ramProgram->state() == RamProgram::State::firmwareStarted;
         stats.ramCodeFault = ramProgram->fault();
         stats.ramCodeBaud = ramProgram->baud();
+        stats.ramCodeSectorsErased = ramProgram->sectorsErased();
+        stats.ramCodeCopies = ramProgram->copiesMade();
     }
     return stats;
 }
@@ -337,6 +342,10 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
             return;
         }
         uart->transmitTo(host, now);
+        if (ramProgram && ramProgram->waitsForTransmitter() &&
+            uart->transmitPending() < isp::uartFifoSize) {
+            wakeAt(now);
+        }
         checkFinished(now);
         if (stopRequested) {
             return;
@@ -461,7 +470,7 @@ bool SimulatedDevice::runRamProgram(Clock::time_point now) {
         BootLoaderPort& port = *this;
         ramProgram = std::make_unique<RamProgram>(
             go.address, go.thumbMode, bootLoader->ramContents(), bootLoader->userFlash(), *uart,
-            baud, options.crystalHz, faults, port, log.get());
+            baud, options.crystalHz, faults, port, log.get(), options.bootLoaderFdr);
     }
     const bool again = ramProgram->serve(now, hostBaud.value_or(0));
     refreshLineSettings(now);

@@ -32,7 +32,7 @@ constexpr std::uint64_t coreMaxHz = 60'000'000;
 
 } // namespace
 
-std::uint32_t SystemControl::read(std::uint32_t offset) const {
+std::uint32_t SystemControl::read(std::uint32_t offset) {
     switch (offset) {
     case memmapRegister:
         return memmap;
@@ -41,10 +41,12 @@ std::uint32_t SystemControl::read(std::uint32_t offset) const {
     case pllcfgRegister:
         return pllcfg;
     case pllstatRegister: {
-        // The PLL locks at once: its lock time is far below anything a host can see.
         const bool enabled = (activeCon & pllEnable) != 0;
+        if (enabled && !locked && ++pollsSinceEnable >= lockPolls) {
+            locked = true;
+        }
         return (activeCfg & (msel | psel << pselShift)) | (activeCon & 0x3) << statusShift |
-               (enabled ? lockBit : 0);
+               (locked ? lockBit : 0);
     }
     case vpbdivRegister:
         return vpbdiv;
@@ -97,6 +99,12 @@ void SystemControl::feed(std::uint32_t value) {
         return;
     }
     if (value == feedSecond && fedFirstHalf) {
+        // Enabling the PLL, or changing its multiplier, starts a new lock.
+        const bool wasEnabled = (activeCon & pllEnable) != 0;
+        if ((pllcon & pllEnable) == 0 || !wasEnabled || pllcfg != activeCfg) {
+            locked = false;
+            pollsSinceEnable = 0;
+        }
         activeCon = pllcon;
         activeCfg = pllcfg;
         checkClocks();

@@ -26,12 +26,19 @@ public:
     explicit SystemControl(std::uint32_t crystal = defaultCrystalHz)
         : crystalHz(crystal) {}
 
-    std::uint32_t read(std::uint32_t offset) const;
+    // A read of PLLSTAT is time passing while the code waits for the lock.
+    std::uint32_t read(std::uint32_t offset);
     void write(std::uint32_t offset, std::uint32_t value);
 
     std::uint32_t coreClockHz() const;
     std::uint32_t peripheralClockHz() const;
     std::uint32_t memoryMap() const { return memmap; }
+    // The PLL drives the core before it has locked: what the manuals forbid.
+    bool pllConnectedUnlocked() const { return (activeCon & 0x3) == 0x3 && !locked; }
+    // How many reads of PLLSTAT after the PLL is enabled the lock takes: the 0.1 ms or
+    // so a real PLL needs, counted in the code's polls of it (the emulator keeps no time
+    // of its own). Code that connects without waiting for the lock finds it not there.
+    static constexpr std::uint32_t lockPolls = 16;
     // What went against the manuals since the last call (a PLL outside its range, a core
     // above its rated clock), for the log.
     std::vector<std::string> takeWarnings();
@@ -47,6 +54,8 @@ private:
     std::uint32_t activeCon = 0;
     std::uint32_t activeCfg = 0;
     bool fedFirstHalf = false;
+    bool locked = false;
+    std::uint32_t pollsSinceEnable = 0;
     std::uint32_t vpbdiv = 0;
     std::uint32_t vpbDivider = 4;
     std::uint32_t memmap = bootLoaderMode;

@@ -46,6 +46,15 @@ void Uart::busy(std::chrono::microseconds duration, Clock::time_point now) {
         return;
     }
     busyUntil = std::max(busyUntil, now) + duration;
+    if (transparent) {
+        // Code in RAM in an IAP call reads nothing: the UART's own 16 bytes are all the
+        // line has until it returns (the boot loader's ring is not there for it).
+        const std::uint64_t lostBefore = received.lost();
+        received.limitTo(isp::uartFifoSize);
+        if (received.lost() != lostBefore) {
+            event("receive FIFO overrun during an IAP call: bytes lost");
+        }
+    }
     // What is queued already (the command's echo) goes out while the flash works; the
     // reply that follows waits for it.
     if (holdUntil <= now) {
@@ -73,6 +82,9 @@ void Uart::receiveFrom(HostEnd& host, Clock::time_point now) {
     // written and we have not read waits in its transmitter. One that ignores XOFF keeps
     // the line busy, and while the boot loader takes nothing the buffer fills and the
     // rest is lost, as in a UART's overrun.
+    if (transparent) {
+        received.limitTo(now < busyUntil ? isp::uartFifoSize : ReceiveFifo::capacity);
+    }
     std::size_t wanted = received.room();
     if (stoppedByHost) {
         wanted = std::max(wanted, flowControlReach);
@@ -262,6 +274,7 @@ std::optional<Uart::Clock::time_point> Uart::deadline(Clock::time_point now) con
 void Uart::reset() {
     transparent = false;
     received.clear();
+    received.limitTo(ReceiveFifo::capacity);
     toSend.clear();
     adapter.clear();
     overrunning = false;

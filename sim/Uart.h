@@ -64,6 +64,13 @@ public:
     // leave the transmitter.
     bool inputReady(Clock::time_point now) const { return !received.empty() && takesInput(now); }
     std::size_t transmitPending() const { return toSend.size(); }
+    // The line's rate changed under the bytes still waiting to leave: each goes out
+    // changed as change says.
+    void changePending(char (*change)(char)) {
+        for (char& byte : toSend) {
+            byte = change(byte);
+        }
+    }
     // Binary: XON and XOFF are data in both directions, and no flow control is sent (user
     // code owns the UART, not the boot loader's driver).
     void setTransparent(bool binary);

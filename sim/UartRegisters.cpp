@@ -90,6 +90,7 @@ std::uint32_t UartRegisters::read(std::uint32_t offset, std::uint32_t peripheral
         const bool ready = line.inputReady(now);
         polls = ready ? 0 : polls + 1;
         const std::size_t pending = line.transmitPending();
+        transmitterFull = pending >= isp::uartFifoSize;
         return (ready ? lsrDataReady : 0) |
                (pending < isp::uartFifoSize ? lsrTransmitHoldingEmpty : 0) |
                (pending == 0 ? lsrTransmitterEmpty : 0);
@@ -107,6 +108,23 @@ void UartRegisters::write(std::uint32_t offset, std::uint32_t value,
                           std::uint32_t peripheralClockHz) {
     polls = 0;
     value &= 0xFF;
+    const std::uint32_t rateBefore = baud(peripheralClockHz);
+    change(offset, value, peripheralClockHz);
+    // A byte is sent as it is shifted out, not as it is written: what has not left yet
+    // when the rate changes reaches the host at neither rate.
+    if (baud(peripheralClockHz) != rateBefore) {
+        rateChanged();
+    }
+}
+
+void UartRegisters::rateChanged() {
+    if (line.transmitPending() > 0) {
+        line.changePending(garbled);
+    }
+}
+
+void UartRegisters::change(std::uint32_t offset, std::uint32_t value,
+                           std::uint32_t peripheralClockHz) {
     switch (offset) {
     case rbrThrDll:
         if (divisorLatches()) {

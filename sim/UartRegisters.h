@@ -35,12 +35,20 @@ public:
     // The rate the divisors give at this peripheral clock; 0 with a divisor of 0.
     std::uint32_t baud(std::uint32_t peripheralClockHz) const;
     std::uint32_t stopBits() const { return (lcr & 0x04) != 0 ? 2 : 1; }
+    // The peripheral clock changed the rate under what waits to leave.
+    void rateChanged();
+    // The fractional divider as the boot loader left it (the /01 parts have one).
+    void setFractionalDivider(std::uint32_t value) { fdr = value & 0xFF; }
     // Consecutive reads of the line status that found nothing to receive: user code that
     // waits for the line, which the emulator leaves to run other things.
     std::uint32_t idlePolls() const { return polls; }
     void resetIdlePolls() { polls = 0; }
+    // The last read of the line status found the transmitter full: code that polls it
+    // waits for room there, which the line makes without any byte from the host.
+    bool waitsForTransmitter() const { return transmitterFull; }
 
 private:
+    void change(std::uint32_t offset, std::uint32_t value, std::uint32_t peripheralClockHz);
     bool divisorLatches() const { return (lcr & 0x80) != 0; }
     bool mismatched(std::uint32_t peripheralClockHz) const;
 
@@ -55,6 +63,7 @@ private:
     // The fractional divider's reset value: DIVADDVAL 0, MULVAL 1.
     std::uint32_t fdr = 0x10;
     std::uint32_t polls = 0;
+    bool transmitterFull = false;
     std::function<std::uint8_t(std::uint8_t)> receiveTap;
 };
 

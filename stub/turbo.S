@@ -1,9 +1,9 @@
 @ The turbo flasher: a small program that the host loads into the LPC2000's RAM with the
 @ boot loader's W command and starts with G. It runs the core at 4 x 14.7456 MHz, the
-@ peripheral clock at the same rate and UART0 at 921600 baud, and serves the binary
-@ protocol of TurboProtocol.h: blocks with a CRC-32 into RAM, prepare, erase and copy
-@ through the boot ROM's IAP calls, CRC-32 of a flash range, and the start of the
-@ firmware. ARM state, ARMv4T (ARM7TDMI): no BLX, no CLZ.
+@ peripheral clock at the same rate and UART0 at the divisor the host put in its image,
+@ and serves the binary protocol of TurboProtocol.h: blocks with a CRC-32 into RAM,
+@ prepare, erase and copy through the boot ROM's IAP calls, CRC-32s of flash ranges, and
+@ the start of the firmware. ARM state, ARMv4T (ARM7TDMI): no BLX, no CLZ.
 
 #include "TurboProtocol.h"
 
@@ -27,9 +27,17 @@
 #define FCR 0x08
 #define LCR 0x0C
 #define LSR 0x14
+#define FDR 0x28
 #define LSR_RDR 0x01
 #define LSR_THRE 0x20
 #define LSR_TEMT 0x40
+#define LCR_8N1 0x03
+#define LCR_DLAB 0x80
+@ The fractional divider's reset value (DIVADDVAL 0, MULVAL 1: no fraction). The /01 parts
+@ have the register and a boot loader may leave another value in it; on the others the
+@ address is reserved and the write changes nothing.
+#define FDR_NONE 0x10
+#define FCR_ON_AND_EMPTIED 0x07
 
 @ PLLCFG: M = 4 (MSEL 3), P = 2 (PSEL 1): the CCO at 4 x 14.7456 x 2 x 2 = 235.9 MHz,
 @ inside its 156 to 320 MHz.
@@ -38,20 +46,26 @@
 #define PLLCON_CONNECT 3
 #define PLLSTAT_LOCK 0x400
 #define MEMMAP_USER_FLASH 1
-@ Flash reads above 40 MHz take three clocks; seven is the value after reset.
+@ Flash reads above 40 MHz take three clocks.
 #define MAMTIM_FAST 3
-#define MAMTIM_RESET 7
 #define VPBDIV_CCLK 1
-#define VPBDIV_RESET 0
 
-@ The parts this device is built with, by their IAP part id, and their user flash.
-#define PART_512K 0x0002FF25
-#define PART_256K 0x0002FF23
-#define FLASH_512K 512000
-#define FLASH_256K 262144
+@ What the flasher changes and puts back before the firmware starts, as the boot loader
+@ left it: offsets into saved_state.
+#define SAVED_PLLCFG 0
+#define SAVED_PLLCON 4
+#define SAVED_VPBDIV 8
+#define SAVED_MAMCR 12
+#define SAVED_MAMTIM 16
+#define SAVED_LCR 20
+#define SAVED_DLL 24
+#define SAVED_DLM 28
+#define SAVED_FDR 32
+#define SAVED_SIZE 36
 
-@ Registers kept across the loop: r8 the flash size, r9 1 after a good handshake, r10
-@ the system control block, r11 UART0.
+@ Registers kept across the loop: r8 the flash size the handshake gave, r10 the system
+@ control block, r11 UART0. While it hunts for a handshake, r4 to r7 hold the last
+@ TURBO_HELLO_SIZE bytes received.
 
     .syntax unified
     .arm
@@ -73,65 +87,132 @@ entry:
     tst r0, #LSR_TEMT
     beq 1b
 
+    @ What the boot loader left, for the go.
+    ldr r2, =saved_state
+    ldr r0, [r10, #PLLCFG]
+    str r0, [r2, #SAVED_PLLCFG]
+    ldr r0, [r10, #PLLCON]
+    str r0, [r2, #SAVED_PLLCON]
+    ldr r0, [r10, #VPBDIV]
+    str r0, [r2, #SAVED_VPBDIV]
+    ldr r0, [r10, #MAMCR]
+    str r0, [r2, #SAVED_MAMCR]
+    ldr r0, [r10, #MAMTIM]
+    str r0, [r2, #SAVED_MAMTIM]
+    ldrb r0, [r11, #LCR]
+    str r0, [r2, #SAVED_LCR]
+    orr r1, r0, #LCR_DLAB
+    strb r1, [r11, #LCR]
+    ldrb r1, [r11, #DLL]
+    str r1, [r2, #SAVED_DLL]
+    ldrb r1, [r11, #DLM]
+    str r1, [r2, #SAVED_DLM]
+    strb r0, [r11, #LCR]
+    ldrb r0, [r11, #FDR]
+    str r0, [r2, #SAVED_FDR]
+
     @ PLL: configure, enable, wait for the lock, connect; each change takes effect on the
-    @ feed sequence.
+    @ feed sequence. A PLL that does not lock is left off and the flasher runs on the
+    @ crystal, its UART at a quarter of the divisor for the same rate.
+    ldr r4, divisor
+    ldr r5, =TURBO_CRYSTAL_KHZ
     mov r0, #PLL_CONFIG
     str r0, [r10, #PLLCFG]
     mov r0, #PLLCON_ENABLE
     str r0, [r10, #PLLCON]
     bl feed
+    ldr r1, =TURBO_PLL_LOCK_POLLS
 2:  ldr r0, [r10, #PLLSTAT]
     tst r0, #PLLSTAT_LOCK
-    beq 2b
+    bne 3f
+    subs r1, r1, #1
+    bne 2b
     mov r0, #0
+    str r0, [r10, #PLLCON]
+    bl feed
+    movs r4, r4, lsr #2
+    moveq r4, #1
+    b 4f
+3:  mov r0, #0
     str r0, [r10, #MAMCR]
     mov r0, #MAMTIM_FAST
     str r0, [r10, #MAMTIM]
     mov r0, #PLLCON_CONNECT
     str r0, [r10, #PLLCON]
     bl feed
+    ldr r5, =TURBO_CCLK_KHZ
+4:  ldr r0, =core_khz
+    str r5, [r0]
     mov r0, #VPBDIV_CCLK
     str r0, [r10, #VPBDIV]
     mov r0, #MEMMAP_USER_FLASH
     str r0, [r10, #MEMMAP]
 
-    @ UART0: 8N1 at the divisor in the image's header, FIFOs on and emptied.
-    ldr r1, divisor
-    mov r0, #0x83               @ 8 bits, divisor latches reachable
+    @ UART0: 8N1 at the divisor, no fraction, FIFOs on and emptied.
+    mov r0, #(LCR_DLAB | LCR_8N1)
     strb r0, [r11, #LCR]
-    strb r1, [r11, #DLL]
-    mov r1, r1, lsr #8
+    strb r4, [r11, #DLL]
+    mov r1, r4, lsr #8
     strb r1, [r11, #DLM]
-    mov r0, #0x03
+    mov r0, #FDR_NONE
+    strb r0, [r11, #FDR]
+    mov r0, #LCR_8N1
     strb r0, [r11, #LCR]
-    mov r0, #0x07
+    mov r0, #FCR_ON_AND_EMPTIED
     strb r0, [r11, #FCR]
 
     bl make_crc_table
-
-    @ The part decides which flash ranges the CRC may read.
-    ldr r0, =iap_command
-    mov r1, #TURBO_IAP_PART_ID
-    str r1, [r0]
-    bl iap
-    ldr r1, [r0, #4]            @ r0: the result table
     mov r8, #0
-    ldr r2, =PART_512K
-    cmp r1, r2
-    ldreq r8, =FLASH_512K
-    ldr r2, =PART_256K
-    cmp r1, r2
-    ldreq r8, =FLASH_256K
-    mov r9, #0
+
+@ Until it has a handshake the flasher answers nothing but a handshake, and takes the line
+@ byte by byte: whatever came before (a half request, noise of the rate switch) cannot
+@ join the handshake's bytes.
+out_of_step:
     ldr r0, =buffer_valid
     mov r1, #0
     str r1, [r0]
+    mov r4, #0
+    mov r5, #0
+    mov r6, #0
+    mov r7, #0
+hunt:
+    bl getc
+hunt_byte:
+    and r4, r5, #0xFF
+    mov r5, r5, lsr #8
+    orr r5, r5, r6, lsl #24
+    mov r6, r6, lsr #8
+    orr r6, r6, r7, lsl #24
+    mov r7, r7, lsr #8
+    orr r7, r7, r0, lsl #24
+    cmp r4, #TURBO_CMD_HELLO
+    bne hunt
+    @ r5: the version, r6: the flash size, r7: their check.
+    ldr r1, =TURBO_SYNC
+    eor r1, r1, r5
+    eor r1, r1, r6
+    cmp r1, r7
+    bne hunt
+    cmp r5, #TURBO_VERSION
+    movne r0, #TURBO_ERR_VERSION
+    movne r1, #TURBO_VERSION
+    bne hunt_answer
+    cmp r6, #TURBO_FLASH_MAX
+    movhi r0, #TURBO_ERR_RANGE
+    movhi r1, #TURBO_FLASH_MAX
+    bhi hunt_answer
+    mov r8, r6
+    mov r0, #TURBO_OK
+    mov r1, #TURBO_VERSION
+    bl reply
+    b serve
+hunt_answer:
+    bl reply
+    b out_of_step
 
 serve:
     bl getc
     mov r4, r0
-    cmp r4, #TURBO_CMD_HELLO
-    beq cmd_hello
     cmp r4, #TURBO_CMD_DATA
     beq cmd_data
     cmp r4, #TURBO_CMD_PREPARE
@@ -142,24 +223,25 @@ serve:
     beq cmd_write
     cmp r4, #TURBO_CMD_CRC
     beq cmd_crc
+    cmp r4, #TURBO_CMD_SUMS
+    beq cmd_sums
     cmp r4, #TURBO_CMD_GO
     beq cmd_go
+    cmp r4, #TURBO_CMD_HELLO
+    bne unknown
+    @ A new handshake: hunt, its first byte taken, no block kept.
+    ldr r1, =buffer_valid
+    mov r5, #0
+    str r5, [r1]
+    mov r6, #0
+    mov r7, #0
+    b hunt_byte
+unknown:
     @ Out of step with the host: nothing but a new handshake is obeyed, so that the data
     @ taken for requests cannot erase or write anything.
-    mov r9, #0
     mov r0, #TURBO_ERR_COMMAND
     mov r1, r4
-    b answer
-
-cmd_hello:
-    bl get32
-    mov r1, #TURBO_VERSION
-    cmp r0, #TURBO_VERSION
-    moveq r9, #1
-    moveq r0, #TURBO_OK
-    movne r9, #0
-    movne r0, #TURBO_ERR_VERSION
-    b answer
+    b hunt_answer
 
 cmd_data:
     bl get32
@@ -170,6 +252,9 @@ cmd_data:
     bhi bad_length              @ also below 4, through the wrap
     tst r5, #3
     bne bad_length
+    ldr r2, =buffer_valid
+    mov r3, #0
+    str r3, [r2]
     ldr r6, =buffer
     mov r7, #0
 1:  bl getc
@@ -183,23 +268,17 @@ cmd_data:
     mov r1, r5
     bl crc32
     mov r1, r0
-    ldr r2, =buffer_valid
-    mov r3, #0
-    str r3, [r2]
-    cmp r9, #0
-    moveq r0, #TURBO_ERR_HANDSHAKE
-    beq answer
     cmp r1, r7
     movne r0, #TURBO_ERR_CRC
     bne answer
+    ldr r2, =buffer_valid
     str r5, [r2]                @ a copy may take this much now
     mov r0, #TURBO_OK
     b answer
 bad_length:
-    mov r9, #0                  @ out of step, as after an unknown command
     mov r0, #TURBO_ERR_LENGTH
     mov r1, r5
-    b answer
+    b hunt_answer
 
 cmd_prepare:
     mov r4, #TURBO_IAP_PREPARE
@@ -211,10 +290,9 @@ sector_command:
     mov r5, r0
     bl get32
     mov r6, r0
-    cmp r9, #0
-    beq no_handshake
     ldr r0, =iap_command
-    ldr r1, =TURBO_CCLK_KHZ
+    ldr r1, =core_khz
+    ldr r1, [r1]
     stmia r0, {r4, r5, r6}
     str r1, [r0, #12]           @ the clock, which erase needs and prepare ignores
     b call_iap
@@ -224,8 +302,6 @@ cmd_write:
     mov r5, r0                  @ flash address
     bl get32
     mov r6, r0                  @ count
-    cmp r9, #0
-    beq no_handshake
     ldr r0, =buffer_valid
     ldr r0, [r0]
     cmp r6, r0
@@ -235,7 +311,8 @@ cmd_write:
     ldr r0, =iap_command
     mov r4, #TURBO_IAP_COPY
     ldr r7, =buffer
-    ldr r1, =TURBO_CCLK_KHZ
+    ldr r1, =core_khz
+    ldr r1, [r1]
     stmia r0, {r4, r5, r7}
     str r6, [r0, #12]
     str r1, [r0, #16]
@@ -252,48 +329,81 @@ cmd_crc:
     mov r5, r0                  @ flash address
     bl get32
     mov r6, r0                  @ length
-    cmp r9, #0
-    beq no_handshake
-    adds r0, r5, r6
+    mov r7, #1
+    b check_range
+cmd_sums:
+    bl get32
+    mov r5, r0                  @ flash address
+    bl get32
+    mov r6, r0                  @ length of each range
+    bl get32
+    movs r7, r0                 @ how many
+    beq out_of_range
+check_range:
+    umull r0, r1, r6, r7
+    cmp r1, #0
+    bne out_of_range
+    adds r0, r0, r5
     bcs out_of_range
     cmp r0, r8
     bhi out_of_range
-    mov r0, r5
+1:  mov r0, r5
     mov r1, r6
     bl crc32
     mov r1, r0
     mov r0, #TURBO_OK
-    b answer
+    bl reply
+    add r5, r5, r6
+    subs r7, r7, #1
+    bne 1b
+    b serve
 out_of_range:
     mov r0, #TURBO_ERR_RANGE
     mov r1, r8
     b answer
 
 cmd_go:
-    cmp r9, #0
-    beq no_handshake
     mov r0, #TURBO_OK
     mov r1, #0
     bl reply
 1:  ldrb r0, [r11, #LSR]        @ the reply leaves before the clocks change
     tst r0, #LSR_TEMT
     beq 1b
-    @ The firmware starts on the crystal, as it does from the boot loader.
-    mov r0, #0
+    @ The firmware starts with the clocks and UART0 as the boot loader left them, as after
+    @ the boot loader's own G, and the user flash mapped at 0.
+    ldr r2, =saved_state
+    mov r0, #PLLCON_ENABLE      @ disconnected first, then as it was
     str r0, [r10, #PLLCON]
     bl feed
-    mov r0, #VPBDIV_RESET
+    ldr r0, [r2, #SAVED_PLLCFG]
+    str r0, [r10, #PLLCFG]
+    ldr r0, [r2, #SAVED_PLLCON]
+    and r0, r0, #PLLCON_ENABLE  @ connecting would need the lock first
+    str r0, [r10, #PLLCON]
+    bl feed
+    ldr r0, [r2, #SAVED_VPBDIV]
     str r0, [r10, #VPBDIV]
-    mov r0, #MAMTIM_RESET
+    mov r0, #0                  @ the timing changes with the accelerator off
+    str r0, [r10, #MAMCR]
+    ldr r0, [r2, #SAVED_MAMTIM]
     str r0, [r10, #MAMTIM]
+    ldr r0, [r2, #SAVED_MAMCR]
+    str r0, [r10, #MAMCR]
+    mov r0, #(LCR_DLAB | LCR_8N1)
+    strb r0, [r11, #LCR]
+    ldr r0, [r2, #SAVED_DLL]
+    strb r0, [r11, #DLL]
+    ldr r0, [r2, #SAVED_DLM]
+    strb r0, [r11, #DLM]
+    ldr r0, [r2, #SAVED_FDR]
+    strb r0, [r11, #FDR]
+    ldr r0, [r2, #SAVED_LCR]
+    strb r0, [r11, #LCR]
     mov r0, #MEMMAP_USER_FLASH
     str r0, [r10, #MEMMAP]
     mov r0, #0
     bx r0
 
-no_handshake:
-    mov r0, #TURBO_ERR_HANDSHAKE
-    mov r1, #0
 answer:
     bl reply
     b serve
@@ -404,7 +514,11 @@ crc32:
 iap_command:
     .space 20
 iap_result:
-    .space 16
+    .space (4 * TURBO_IAP_RESULT_WORDS)
+core_khz:
+    .space 4
+saved_state:
+    .space SAVED_SIZE
 buffer_valid:
     .space 4
 crc_table:

@@ -2,11 +2,13 @@
 // core: the shipped image written and verified by CRC-32, a corrupt copy that only the
 // CRC catches, and failures that name the step and leave the device to a power cycle,
 // after which the next update succeeds.
+#include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "serial/DeviceNames.h"
 #include "sim/SimulatedDevice.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,9 +25,11 @@ constexpr UpdateOptions turboVerifyAt460800{
 
 struct Device {
     explicit Device(const std::vector<std::string>& faults,
-                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz) {
+                    std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz,
+                    std::vector<std::uint8_t> flash = {}) {
         sim::DeviceOptions options;
         options.crystalHz = crystalHz;
+        options.flash = std::move(flash);
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
         }
@@ -39,6 +43,80 @@ struct Device {
 
 std::string firstMessage(const test::UpdateOutcome& outcome) {
     return outcome.messages.empty() ? "" : outcome.messages[0];
+}
+
+// The flash with a byte of a block of sector 5 (4 KB) changed.
+std::vector<std::uint8_t> withOneBlockOff(std::vector<std::uint8_t> flash) {
+    flash[0x5000 + 17] ^= 0x40;
+    return flash;
+}
+
+// What the boot loader checks at a reset: the eight vector words add up to 0.
+bool holdsValidCode(const std::vector<std::uint8_t>& flash) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 32; ++i) {
+        sum += static_cast<std::uint32_t>(flash[i]) << (8 * (i % 4));
+    }
+    return sum == 0;
+}
+
+TEST(TurboUpdateTest, OnlyTheBlocksThatDifferAreErasedAndWritten) {
+    const auto current = test::expectedFlash(test::shippedImage(), flashSize);
+    const auto oneBlockOff = withOneBlockOff(current);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> flash;
+        std::uint32_t sectorsErased;
+        std::uint32_t copies;
+        std::vector<std::string> notes;
+    };
+    const std::vector<Case> cases = {
+        {"a blank board", {}, 0, 59, {}},
+        {"a board that holds the image", current, 0, 0, {std::string(msg::alreadyCurrent)}},
+        // Sector 0 too: the vectors go last.
+        {"one block differs", oneBlockOff, 2, 2, {}},
+    };
+    for (const Case& c : cases) {
+        Device device({}, sim::SystemControl::defaultCrystalHz, c.flash);
+        const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+        ASSERT_TRUE(outcome.succeeded) << c.name << ": " << firstMessage(outcome);
+        EXPECT_EQ(outcome.notes, c.notes) << c.name;
+        const auto stats = device.sim->statistics();
+        EXPECT_EQ(stats.ramCodeSectorsErased, c.sectorsErased) << c.name;
+        EXPECT_EQ(stats.ramCodeCopies, c.copies) << c.name;
+        EXPECT_EQ(test::firstDifference(device.sim->flash(), current), -1) << c.name;
+    }
+}
+
+TEST(TurboUpdateTest, ACheckWritesNothingAndNamesTheBlocksThatDiffer) {
+    const auto current = test::expectedFlash(test::shippedImage(), flashSize);
+    const auto oneBlockOff = withOneBlockOff(current);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> flash;
+        UpdateOptions options;
+        std::vector<std::uint32_t> differing;
+    };
+    // The read-back in ISP mode shows the boot block's vectors at 0 to 63; both ways
+    // compare the rest.
+    const std::vector<Case> cases = {
+        {"current, by CRC", current, turbo, {}},
+        {"one block off, by CRC", oneBlockOff, turbo, {0x5000}},
+        {"one block off, read back", oneBlockOff, UpdateOptions{}, {0x5000}},
+    };
+    for (const Case& c : cases) {
+        Device device({}, sim::SystemControl::defaultCrystalHz, c.flash);
+        test::MessageRecorder messages;
+        IspFlasher flasher;
+        struct : ProgressSink {
+            void setProgress(int) override {}
+        } sink;
+        EXPECT_EQ(flasher.check(sink, port, true, c.options), c.differing) << c.name;
+        EXPECT_EQ(device.sim->statistics().ramCodeSectorsErased, 0u) << c.name;
+        EXPECT_EQ(device.sim->statistics().ramCodeCopies, 0u) << c.name;
+        EXPECT_EQ(device.sim->statistics().commandCount('C'), 0u) << c.name;
+        EXPECT_EQ(test::firstDifference(device.sim->flash(), c.flash), -1) << c.name;
+    }
 }
 
 TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
@@ -100,6 +178,8 @@ TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
         EXPECT_FALSE(failed.succeeded) << c.fault;
         EXPECT_EQ(firstMessage(failed), c.message) << c.fault;
         EXPECT_FALSE(device.sim->statistics().firmwareStarted) << c.fault;
+        // The vectors go last: at its next reset the boot loader starts nothing.
+        EXPECT_FALSE(holdsValidCode(device.sim->flash())) << c.fault;
         device.sim->powerCycle();
         // The boot loader's own update: a fault on every flasher block stays in force.
         const auto retried = test::runUpdate(port, true, nullptr, UpdateOptions{.fast = true});

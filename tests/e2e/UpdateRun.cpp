@@ -15,15 +15,14 @@ namespace {
 
 class RecordingSink : public ProgressSink {
 public:
-    RecordingSink(std::vector<int>& into, std::vector<int>& verifyInto)
-        : reports(into)
-        , verifyReports(verifyInto) {}
-    void setProgress(int percent) override { reports.push_back(percent); }
-    void setVerifyProgress(int percent) override { verifyReports.push_back(percent); }
+    explicit RecordingSink(UpdateOutcome& into)
+        : outcome(into) {}
+    void setProgress(int percent) override { outcome.progress.push_back(percent); }
+    void setVerifyProgress(int percent) override { outcome.verifyProgress.push_back(percent); }
+    void note(std::string_view text) override { outcome.notes.emplace_back(text); }
 
 private:
-    std::vector<int>& reports;
-    std::vector<int>& verifyReports;
+    UpdateOutcome& outcome;
 };
 
 } // namespace
@@ -36,7 +35,7 @@ UpdateOutcome runUpdate(const std::string& portName, bool highSpeed,
     UpdateOutcome outcome;
     MessageBoxHook previous = setMessageBoxHook(
         [&outcome](std::string_view text) { outcome.messages.emplace_back(text); });
-    RecordingSink sink(outcome.progress, outcome.verifyProgress);
+    RecordingSink sink(outcome);
     try {
         IspFlasher flasher;
         outcome.succeeded = flasher.program(sink, portName, highSpeed, options);

@@ -20,6 +20,8 @@ struct UpdateOutcome {
     bool fatal = false; // ended by a framework error rather than a message
     std::vector<int> verifyProgress;
     std::optional<ReadBackRange> verified;
+    // Lines for the person watching, beside the progress.
+    std::vector<std::string> notes;
 };
 
 // Runs one whole update with the engine's own IspFlasher on portName, as the dialog's

@@ -45,6 +45,8 @@ std::size_t requestSize(std::string_view pending) {
                4;
     case 'G':
         return 1;
+    case 'S':
+        return 1 + 12;
     default:
         return 1 + 8;
     }
@@ -121,10 +123,22 @@ TEST(TurboSessionTest, RequestsAndReplies) {
          dataRequest + writeRequests,
          prefix + "copy failed (IAP status 9). " + recovery},
         {"a flash CRC that differs",
-         [](TurboSession& s) { s.verify(0x10000, 0x12345678); },
+         [](TurboSession& s) { s.verify(0, 0x10000, 0x12345678); },
          {reply(0, 0x12345679)},
          "C" + word(0) + word(0x10000),
          prefix + "verify failed (flash CRC-32 differs from the image's). " + recovery},
+        {"the CRCs of the flash's blocks, a reply each",
+         [](TurboSession& s) {
+             EXPECT_EQ(s.sums(0x1000, 4096, 2), (std::vector<std::uint32_t>{7, 8}));
+         },
+         {reply(0, 7) + reply(0, 8)},
+         "S" + word(0x1000) + word(4096) + word(2),
+         ""},
+        {"a sum refused",
+         [](TurboSession& s) { s.sums(0, 4096, 200); },
+         {reply(7, 512000)},
+         "S" + word(0) + word(4096) + word(200),
+         prefix + "compare failed (flasher status 7). " + recovery},
         {"go", [](TurboSession& s) { s.go(); }, {ok}, "G", ""},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 #include "tests/support/Eventually.h"
 
 #include <algorithm>
+#include <functional>
 #include <termios.h>
 #include <vector>
 
@@ -51,6 +52,19 @@ protected:
         client->setSpeed(hostSpeed);
     }
 
+    // ARM code into RAM at the flasher's address through the boot loader.
+    bool loadCode(const std::vector<std::uint32_t>& code) {
+        client->synchronize();
+        client->unlock();
+        std::vector<std::uint8_t> bytes;
+        for (const std::uint32_t word : code) {
+            for (int b = 0; b < 4; ++b) {
+                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+            }
+        }
+        return writeToRam(*client, turbo::loadAddress, bytes);
+    }
+
     std::unique_ptr<TurboTestClient> turbo;
 };
 
@@ -80,9 +94,21 @@ TEST_F(TurboFlasherTest, AnUpdateVerifiedByCrcStartsTheFirmware) {
     EXPECT_EQ(verify.status, Status::ok);
     EXPECT_EQ(verify.value, crcOf(firmware));
     EXPECT_EQ(device->statistics().ramCodeBaud, 921600u);
+    // Block by block, and past the image the erased flash.
+    const auto sums = turbo->sums(0, sectorSize, 4);
+    ASSERT_EQ(sums.size(), 4u) << device->statistics().ramCodeFault;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        const auto block = i < 3
+                               ? std::vector<std::uint8_t>(firmware.begin() + i * sectorSize,
+                                                           firmware.begin() + (i + 1) * sectorSize)
+                               : std::vector<std::uint8_t>(sectorSize, 0xFF);
+        EXPECT_EQ(sums[i].value, crcOf(block)) << i;
+    }
 
     ASSERT_EQ(turbo->request(Command::go, {}).status, Status::ok);
     EXPECT_TRUE(eventually([&] { return device->statistics().firmwareStarted; }, waitLimit));
+    // The firmware finds UART0 and the clocks as the boot loader left them.
+    EXPECT_EQ(device->statistics().ramCodeBaud, 115200u);
     const auto flash = device->flash();
     EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), flash.begin()));
 }
@@ -118,12 +144,18 @@ TEST_F(TurboFlasherTest, ABlockWhoseCrcFailsIsNotKept) {
     EXPECT_EQ(turbo->request(Command::crc, {0, 1024}).value, crcOf(block));
 }
 
-TEST_F(TurboFlasherTest, TheHandshakeRefusesAnotherVersion) {
+TEST_F(TurboFlasherTest, UntilItsHandshakeTheFlasherObeysNothingAndResynchronises) {
     startFlasher();
     const auto refused = turbo->hello(turbo::version + 1);
     EXPECT_EQ(refused.status, Status::wrongVersion);
     EXPECT_EQ(refused.value, turbo::version);
-    EXPECT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::noHandshake);
+    EXPECT_EQ(turbo->hello(turbo::version, 0x80001).status, Status::outOfRange);
+    // Ignored until a handshake: no answer, nothing erased.
+    EXPECT_FALSE(turbo->request(Command::erase, {0, 0}, std::chrono::milliseconds{100}).complete);
+    // A handshake that lost a byte on the line is not completed by the next one.
+    // H, version 2, 512000, the check.
+    const std::string hello("H\x02\x00\x00\x00\x00\xD0\x07\x00\xA7\x13\x3B\x5A", 13);
+    turbo->raw(hello.substr(0, 8) + hello.substr(9));
     EXPECT_EQ(turbo->hello().status, Status::ok);
     EXPECT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
 }
@@ -146,17 +178,19 @@ TEST_F(TurboFlasherTest, TheFlashersRulesAndTheIapsStatuses) {
         {Command::write, {512000, 256}, Status::iapFailed, 5},
         {Command::crc, {511999, 2}, Status::outOfRange, 512000},
         {Command::crc, {0xFFFFFFFF, 2}, Status::outOfRange, 512000},
+        {Command::sums, {0, 4096, 0}, Status::outOfRange, 512000},
+        {Command::sums, {4096, 0x10000, 0x10000}, Status::outOfRange, 512000},
         {static_cast<Command>('Z'), {}, Status::unknownCommand, 'Z'},
-        // Out of step: only a new handshake is obeyed.
-        {Command::prepare, {0, 0}, Status::noHandshake, 0},
     };
     startFlasher();
     ASSERT_EQ(turbo->hello().status, Status::ok);
     ASSERT_EQ(turbo->data(image(sectorSize)).status, Status::ok);
     for (const Case& c : cases) {
         std::initializer_list<std::uint32_t> none;
-        const auto reply = c.args.size() == 2 ? turbo->request(c.command, {c.args[0], c.args[1]})
-                                              : turbo->request(c.command, none);
+        const auto reply = c.args.size() == 3
+                               ? turbo->request(c.command, {c.args[0], c.args[1], c.args[2]})
+                           : c.args.size() == 2 ? turbo->request(c.command, {c.args[0], c.args[1]})
+                                                : turbo->request(c.command, none);
         EXPECT_TRUE(reply.complete) << static_cast<char>(c.command);
         EXPECT_EQ(reply.status, c.status) << static_cast<char>(c.command) << " " << c.args[0];
         EXPECT_EQ(reply.value, c.value) << static_cast<char>(c.command) << " " << c.args[0];
@@ -181,8 +215,9 @@ TEST_F(TurboFlasherTest, EndsAtDifferentRatesDoNotUnderstandEachOther) {
         turbo = std::make_unique<TurboTestClient>(*client);
         ASSERT_TRUE(turbo->load(c.divisor));
         client->setSpeed(c.hostSpeed);
-        const auto reply =
-            turbo->request(Command::hello, {turbo::version}, std::chrono::milliseconds{300});
+        const auto reply = turbo->request(
+            Command::hello, {turbo::version, 512000, turbo::helloCheck(turbo::version, 512000)},
+            std::chrono::milliseconds{300});
         const bool understood =
             reply.complete && reply.status == Status::ok && reply.value == turbo::version;
         EXPECT_EQ(understood, c.understood) << c.divisor;
@@ -213,15 +248,7 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
     };
     for (const Case& c : cases) {
         start();
-        client->synchronize();
-        client->unlock();
-        std::vector<std::uint8_t> bytes;
-        for (const std::uint32_t word : c.code) {
-            for (int b = 0; b < 4; ++b) {
-                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
-            }
-        }
-        ASSERT_TRUE(writeToRam(*client, turbo::loadAddress, bytes));
+        ASSERT_TRUE(loadCode(c.code));
         ASSERT_EQ(command("G " + std::to_string(turbo::loadAddress) + " A", "0\r\n"), "0\r\n");
         EXPECT_TRUE(
             eventually([&] { return !device->statistics().ramCodeFault.empty(); }, waitLimit));
@@ -229,6 +256,85 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
             << device->statistics().ramCodeFault;
         EXPECT_EQ(client->collect("?"), "");
     }
+}
+
+// Each rule of the emulated part that a friendlier model would let a flasher rely on: a
+// few instructions that do so, and what they meet on this part.
+TEST_F(TurboFlasherTest, ThePartIsAsStrictAsARealOne) {
+    struct Case {
+        const char* rule;
+        std::vector<std::uint32_t> code;
+        std::vector<std::uint8_t> flash;
+        std::function<void(const std::string& sent, const std::string& fault)> check;
+    };
+    const std::vector<Case> cases = {
+        {"an IAP call writes five result words, the top 32 bytes of RAM and below its stack",
+         // 0x5A after four result words, below the stack and at the top of RAM; part id;
+         // the three bytes sent.
+         {0xE59FD050, 0xE59F4050, 0xE3A01036, 0xE5841000, 0xE3A0505A, 0xE5845030, 0xE50D5004,
+          0xE59F603C, 0xE5865000, 0xE1A00004, 0xE2841020, 0xE3E0C13A, 0xE1A0E00F, 0xE12FFF1C,
+          0xE59F2024, 0xE5D40030, 0xE5C20000, 0xE55D0004, 0xE5C20000, 0xE5D60000, 0xE5C20000,
+          0xEAFFFFFE, 0x40007EE0, 0x40000400, 0x40007FFC, 0xE000C000},
+         {},
+         [](const std::string& sent, const std::string&) {
+             ASSERT_EQ(sent.size(), 6u);
+             EXPECT_EQ(sent.substr(3).find('\x5A'), std::string::npos);
+         }},
+        {"MEMMAP as the boot loader left it puts the boot block's vectors at 0",
+         // ldrb r1, [0]; sent.
+         {0xE3A00000, 0xE5D01000, 0xE59F2004, 0xE5C21000, 0xEAFFFFFE, 0xE000C000},
+         image(sectorSize),
+         [](const std::string& sent, const std::string&) { EXPECT_EQ(sent, "0\r\n\x18"); }},
+        {"a byte is garbled when the rate changes before it has left",
+         // 'X' into the transmitter, then the divisor changed at once (what is left of the
+         // answer to G may be garbled too).
+         {0xE59F2020, 0xE3A00058, 0xE5C20000, 0xE3A00083, 0xE5C2000C, 0xE3A00001, 0xE5C20000,
+          0xE3A00003, 0xE5C2000C, 0xEAFFFFFE, 0xE000C000},
+         {},
+         [](const std::string& sent, const std::string&) {
+             ASSERT_EQ(sent.size(), 4u);
+             EXPECT_NE(sent[3], 'X');
+         }},
+        {"the PLL locks after a while",
+         // Enabled and connected in two feeds, without waiting for PLOCK.
+         {0xE59FA030, 0xE3A00023, 0xE58A0084, 0xE3A00001, 0xE58A0080, 0xE3A010AA, 0xE3A02055,
+          0xE58A108C, 0xE58A208C, 0xE3A00003, 0xE58A0080, 0xE58A108C, 0xE58A208C, 0xEAFFFFFE,
+          0xE01FC000},
+         {},
+         [](const std::string&, const std::string& fault) {
+             EXPECT_NE(fault.find("PLL connected before it locked"), std::string::npos) << fault;
+         }},
+    };
+    for (const Case& c : cases) {
+        DeviceOptions options;
+        options.flash = c.flash;
+        start(options);
+        ASSERT_TRUE(loadCode(c.code)) << c.rule;
+        // The boot loader's answer to G, then what the code sends.
+        client->send("G " + std::to_string(turbo::loadAddress) + " A\r\n");
+        const std::string sent = client->readUntilQuiet(std::chrono::milliseconds{200});
+        SCOPED_TRACE(c.rule);
+        c.check(sent, device->statistics().ramCodeFault);
+    }
+}
+
+TEST_F(TurboFlasherTest, TheFlasherMeetsThePartsRules) {
+    // A boot loader that left UART0's fractional divider in use.
+    DeviceOptions options;
+    options.bootLoaderFdr = 0x21;
+    options.wireBaud = 0;
+    startFlasher(options);
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    // Requests sent on while an erase keeps the flasher in the IAP: the UART holds 16
+    // bytes of them, the rest is lost.
+    ASSERT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
+    std::string pipelined(1, static_cast<char>(Command::erase));
+    pipelined += std::string(8, '\0');
+    for (int i = 0; i < 3; ++i) {
+        pipelined += std::string(1, static_cast<char>(Command::crc)) + std::string(8, '\0');
+    }
+    turbo->raw(pipelined);
+    EXPECT_TRUE(eventually([&] { return device->statistics().bytesLost > 0; }, waitLimit));
 }
 
 } // namespace

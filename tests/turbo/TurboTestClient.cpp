@@ -43,6 +43,27 @@ TurboTestClient::Reply TurboTestClient::request(turbo::Command command,
     return readReply(timeout);
 }
 
+void TurboTestClient::raw(const std::string& bytes) {
+    line.send(bytes);
+}
+
+std::vector<TurboTestClient::Reply>
+TurboTestClient::sums(std::uint32_t address, std::uint32_t length, std::uint32_t count) {
+    std::string out(1, static_cast<char>(turbo::Command::sums));
+    put32(out, address);
+    put32(out, length);
+    put32(out, count);
+    line.send(out);
+    std::vector<Reply> replies;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        replies.push_back(readReply(std::chrono::milliseconds{2000}));
+        if (!replies.back().complete || replies.back().status != turbo::Status::ok) {
+            break;
+        }
+    }
+    return replies;
+}
+
 TurboTestClient::Reply TurboTestClient::data(std::span<const std::uint8_t> block,
                                              std::optional<std::uint32_t> crc) {
     std::string out(1, static_cast<char>(turbo::Command::data));

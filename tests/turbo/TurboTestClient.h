@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace sparwick::sim::test {
 
@@ -30,9 +32,15 @@ public:
     bool load(std::uint32_t divisor = turbo::defaultDivisor);
     Reply request(turbo::Command command, std::initializer_list<std::uint32_t> args,
                   std::chrono::milliseconds timeout = std::chrono::milliseconds{2000});
-    Reply hello(std::uint32_t version = turbo::version) {
-        return request(turbo::Command::hello, {version});
+    // The handshake, for a part with 512000 bytes of user flash unless told.
+    Reply hello(std::uint32_t version = turbo::version, std::uint32_t flashSize = 512000) {
+        return request(turbo::Command::hello,
+                       {version, flashSize, turbo::helloCheck(version, flashSize)});
     }
+    // Sends bytes as they are, for a stream out of step.
+    void raw(const std::string& bytes);
+    // The replies of a sums request, each its own.
+    std::vector<Reply> sums(std::uint32_t address, std::uint32_t length, std::uint32_t count);
     // A block with its CRC-32, or with the CRC given.
     Reply data(std::span<const std::uint8_t> block, std::optional<std::uint32_t> crc = {});
 

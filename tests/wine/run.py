@@ -193,7 +193,9 @@ def flash_problem(device, image, part):
 
 
 def successful_update(stage, args, device):
-    result = cli(stage, args.cli, ["--port", args.port, "--speed", "low"], UPDATE_S)
+    # The options given, or the low speed.
+    line = args.option if args.option else ["--speed", "low"]
+    result = cli(stage, args.cli, ["--port", args.port] + line, UPDATE_S)
     if result.returncode != 0:
         return f"the update exited with {result.returncode}"
     if SUCCESS not in lines(result.stdout):
@@ -375,6 +377,8 @@ def main():
             update.add_argument("--part", type=int, choices=sorted(FLASH_SIZES), required=True)
             update.add_argument("--image", required=True)
             update.add_argument("--fault", action="append", default=[])
+            update.add_argument("--option", action="append", default=[],
+                                help="an option of the successful update instead of --speed low")
             update.add_argument("--expect-failure", metavar="MESSAGE")
             update.add_argument("--then-update", action="store_true",
                                 help="after the failure, power-cycle the device and update it")
