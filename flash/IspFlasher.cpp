@@ -1,5 +1,6 @@
 #include "flash/IspFlasher.h"
 
+#include "flash/BoardReset.h"
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
@@ -52,20 +53,17 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     const bool pausedAsHighSpeed =
         options.baudRate ? *options.baudRate > linerate::lowSpeedBaud : highSpeed;
     port.selectPort(portName, pausedAsHighSpeed, options.baudRate);
+    std::optional<BoardReset> board;
+    if (options.reset) {
+        board.emplace(*options.reset, options.resetTimings);
+        board->requireLines(portName);
+    }
 
     // The turbo flasher's own W goes device-paced: its lines need no fixed pause.
     UpdateOptions contextOptions = options;
     contextOptions.fast = options.fast || options.turbo;
     UpdateContext context(contextOptions);
-    context.synchronize();
-    if (options.awaitBoard) {
-        progressSink.boardAnswered();
-    }
-    context.setEchoOff();
-    context.unlock();
-    context.checkPartId();
-    const std::int32_t sectors = context.readSectorCount();
-    const std::int32_t last = sectors - 1;
+    const std::int32_t sectors = handshake(context, progressSink, options);
     learnt.partId = context.partId();
     if (options.readBootCode) {
         learnt.bootCode = context.readBootCode();
@@ -77,10 +75,45 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         abortWithMessage(msg::invalidPrepareSector);
     }
 
+    try {
+        writeImage(context, image, progressSink, options, board);
+    } catch (const CodeReadProtected&) {
+        // The protection lets every sector be erased at once, its word with them; the
+        // reset that follows reads it again, from blank flash, and the board stays in its
+        // boot loader whatever P0.14 does, as it holds no valid code.
+        context.prepareSectors(0, sectors - 1);
+        context.eraseSectors(0, sectors - 1);
+        handshake(context, progressSink, options);
+        try {
+            writeImage(context, image, progressSink, options, board);
+        } catch (const CodeReadProtected&) {
+            abortWithMessage(msg::protectionStays);
+        }
+    }
+    showMessage(msg::success);
+    return true;
+}
+
+std::int32_t IspFlasher::handshake(UpdateContext& context, ProgressSink& progressSink,
+                                   const UpdateOptions& options) {
+    context.synchronize();
+    if (options.awaitBoard) {
+        progressSink.boardAnswered();
+    }
+    context.setEchoOff();
+    context.unlock();
+    context.checkPartId();
+    return context.readSectorCount();
+}
+
+void IspFlasher::writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
+                            const UpdateOptions& options, std::optional<BoardReset>& board) {
+    const std::int32_t sectors = context.sectorCount();
+    const std::int32_t last = sectors - 1;
+    const std::uint32_t size = image.size();
     if (options.turbo) {
-        programThroughFlasher(context, image, progressSink, options);
-        showMessage(msg::success);
-        return true;
+        programThroughFlasher(context, image, progressSink, options, board);
+        return;
     }
 
     context.prepareSectors(0, last);
@@ -105,13 +138,30 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         learnt.bytesVerified = verified ? verified->size() : 0;
     }
 
-    context.goToAddress(layout::startAddress);
-    showMessage(msg::success);
-    return true;
+    switch (options.afterUpdate()) {
+    case AfterUpdate::go:
+        context.goToAddress(layout::startAddress);
+        break;
+    case AfterUpdate::reset:
+        restartOrGo(context, board);
+        break;
+    case AfterUpdate::stay:
+        break;
+    }
+}
+
+void IspFlasher::restartOrGo(UpdateContext& context, std::optional<BoardReset>& board) {
+    // Only a wired board can be reset; without the wiring the go is the way to start it.
+    if (board) {
+        board->restart();
+    } else {
+        context.goToAddress(layout::startAddress);
+    }
 }
 
 void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,
-                                       ProgressSink& progressSink, const UpdateOptions& options) {
+                                       ProgressSink& progressSink, const UpdateOptions& options,
+                                       std::optional<BoardReset>& board) {
     const std::int32_t sectors = context.sectorCount();
     const std::uint32_t size = image.size();
     TurboSession flasher(options.turboBaud);
@@ -132,7 +182,16 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
         // The flash's CRC covers every block written, the image and the filling after it.
         learnt.bytesVerified = size;
     }
-    flasher.go();
+    // The flasher runs in RAM: a reset ends it, into the firmware or into the boot loader.
+    const AfterUpdate after = board ? options.afterUpdate() : AfterUpdate::go;
+    if (after == AfterUpdate::go) {
+        flasher.go();
+    } else if (after == AfterUpdate::reset) {
+        board->restart();
+    } else {
+        board->holdIntoIsp();
+        board->releaseIsp();
+    }
 }
 
 } // namespace sparwick

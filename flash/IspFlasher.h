@@ -19,6 +19,7 @@ struct UpdateFacts {
     std::uint32_t bytesWritten = 0;      // bytes of the image copied to flash
     std::uint32_t bytesVerified = 0;     // bytes read back and found as sent
 };
+class BoardReset;
 class FlashImage;
 class UpdateContext;
 
@@ -46,9 +47,18 @@ public:
     const UpdateFacts& facts() const { return learnt; }
 
 private:
+    // From "?" to the part's sector count.
+    static std::int32_t handshake(UpdateContext& context, ProgressSink& progressSink,
+                                  const UpdateOptions& options);
+    // Everything after the handshake: the erase, the blocks, the verify and the end.
+    void writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
+                    const UpdateOptions& options, std::optional<BoardReset>& board);
     // The blocks, the verify and the go through the turbo flasher, after the handshake.
     void programThroughFlasher(UpdateContext& context, FlashImage& image,
-                               ProgressSink& progressSink, const UpdateOptions& options);
+                               ProgressSink& progressSink, const UpdateOptions& options,
+                               std::optional<BoardReset>& board);
+    // AfterUpdate::reset: a RESET pulse where the board is wired for it, else the go.
+    static void restartOrGo(UpdateContext& context, std::optional<BoardReset>& board);
 
     CarriedImage carried;
     std::optional<ReadBackRange> verified;
