@@ -113,6 +113,14 @@ std::vector<std::string> LineSupervisor::workerArguments(const Port& port) const
     if (run.options.turbo) {
         args.insert(args.end(), {"--turbo", "--baud", std::to_string(run.options.turboBaud)});
     }
+    if (run.options.reset) {
+        args.insert(args.end(), {"--reset", run.options.reset->text(), "--reset-hold",
+                                 std::to_string(run.options.resetTimings.holdMs), "--reset-wait",
+                                 std::to_string(run.options.resetTimings.waitMs)});
+    }
+    if (run.options.after) {
+        args.insert(args.end(), {"--after", std::string(afterUpdateName(*run.options.after))});
+    }
     if (run.station) {
         args.emplace_back("--await-board");
     }
@@ -440,6 +448,9 @@ void LineSupervisor::keepRecord(const Port& port) {
     entry.bytesVerified = port.verified;
     entry.seconds = port.seconds;
     entry.version = versionText;
+    if (run.options.reset) {
+        entry.reset = run.options.reset->text();
+    }
     entry.imageSha256 = imageSha256;
     entry.portPassed = port.passed;
     entry.portFailed = port.failed;

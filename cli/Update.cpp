@@ -3,6 +3,7 @@
 #include "cli/InterruptScope.h"
 #include "cli/ProgressPrinter.h"
 #include "cli/WorkerStream.h"
+#include "flash/BoardReset.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
@@ -86,6 +87,17 @@ private:
     std::uint32_t written = 0;
 };
 
+// The update, noting a port that cannot reset the board: a usage error, not a failure.
+void programNoting(IspFlasher& flasher, ProgressSink& progress, const std::string& portName,
+                   bool highSpeed, const UpdateOptions& options, bool& noModemLines) {
+    try {
+        flasher.program(progress, portName, highSpeed, options);
+    } catch (const ResetUnavailable&) {
+        noModemLines = true;
+        throw;
+    }
+}
+
 } // namespace
 
 ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
@@ -95,6 +107,7 @@ ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
         send(WorkerEvent{WorkerEvent::Kind::message, 0, std::string(text)});
     });
     std::optional<ReadBackRange> verified;
+    bool noModemLines = false;
     const UpdateOutcome outcome = sparwick::runUpdate([&] {
         InterruptScope interrupts;
         IspFlasher flasher;
@@ -107,14 +120,14 @@ ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
                 progress.follow(nullptr);
             }
         } farewell{progress};
-        flasher.program(progress, portName, highSpeed, options);
+        programNoting(flasher, progress, portName, highSpeed, options, noModemLines);
         verified = flasher.verifiedRange();
     });
     setMessageBoxHook(std::move(previous));
     if (verified) {
         send(WorkerEvent{WorkerEvent::Kind::message, 0, verified->summary()});
     }
-    return statusOf(outcome);
+    return noModemLines ? exitUsage : statusOf(outcome);
 }
 
 ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options) {
@@ -124,18 +137,25 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         print(text == msg::success ? stdout : stderr, text);
     });
     std::optional<ReadBackRange> verified;
+    bool noModemLines = false;
     const UpdateOutcome outcome = sparwick::runUpdate([&] {
         // An interruption ends the process while the flasher lives; once it is gone the
         // port is closed and the image freed, before the outcome is known.
         InterruptScope interrupts;
         IspFlasher flasher;
-        flasher.program(progress, portName, highSpeed, options);
+        programNoting(flasher, progress, portName, highSpeed, options, noModemLines);
         verified = flasher.verifiedRange();
     });
     setMessageBoxHook(std::move(previous));
     if (verified) {
         // After the success message, so that a log shows what was checked.
         print(stdout, verified->summary());
+    }
+    if (noModemLines) {
+        return exitUsage;
+    }
+    if (outcome != UpdateOutcome::succeeded && options.reset) {
+        print(stderr, msg::resetRecovery);
     }
     return statusOf(outcome);
 }

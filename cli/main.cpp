@@ -58,9 +58,11 @@ bool listed(const std::array<std::uint32_t, count>& rates, std::uint32_t rate) {
 
 std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
-           "                    [--turbo]\n"
+           "                    [--turbo] [--reset WIRING [--reset-hold MS] [--reset-wait MS]]\n"
+           "                    [--after go|reset|stay]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
+           "                    [--reset WIRING] [--after go|reset|stay]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
            "] [--speed high|low | --baud RATE]\n"
@@ -139,6 +141,44 @@ int main(int argc, char** argv) {
                  "load a flasher into the device's RAM and send the image to it in binary at "
                  "921600 baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
                  "of the flash)");
+    std::string wiring;
+    auto* resetOption =
+        app.add_option("--reset", wiring,
+                       "reset the board into ISP mode (and after the update into its firmware) "
+                       "through the adapter's modem lines: dtr-rts (DTR drives RESET, RTS drives "
+                       "P0.14) or rts-dtr, with ,invert where an asserted line is a high pin")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    return ResetWiring::parse(text)
+                               ? ""
+                               : text + " is not a wiring: dtr-rts or rts-dtr, each with an "
+                                        "optional ,invert";
+                },
+                ""))
+            ->type_name("WIRING");
+    app.add_option("--reset-hold", options.resetTimings.holdMs,
+                   "with --reset: how long RESET is held low, in ms")
+        ->check(CLI::Range(1u, 5000u))
+        ->needs(resetOption)
+        ->capture_default_str();
+    app.add_option("--reset-wait", options.resetTimings.waitMs,
+                   "with --reset: the wait after RESET's release before the first \"?\", in ms "
+                   "(long enough for a reset supervisor chip)")
+        ->check(CLI::Range(0u, 5000u))
+        ->needs(resetOption)
+        ->capture_default_str();
+    std::string after;
+    auto* afterOption =
+        app.add_option("--after", after,
+                       "what a successful update does with the board: go (the boot loader "
+                       "starts the firmware; the default without --reset), reset (a RESET "
+                       "pulse starts it as from power-on; the default with --reset) or stay "
+                       "(the boot loader waits)")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    return parseAfterUpdate(text) ? "" : text + " is not one of go, reset, stay";
+                },
+                ""));
     auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
     app.add_flag("--verify", options.verify,
                  "read the flash back and compare it with the image before starting it")
@@ -160,6 +200,8 @@ int main(int argc, char** argv) {
     app.add_flag("--boot-code", options.readBootCode)->group("");
     app.set_version_flag("--version", productName);
     portOption->excludes(simulateFlag)->excludes(listFlag);
+    resetOption->excludes(simulateFlag)->excludes(listFlag);
+    afterOption->excludes(simulateFlag)->excludes(listFlag);
     for (auto* productionLine : {stationFlag, logOption}) {
         productionLine->excludes(simulateFlag)->excludes(listFlag);
     }
@@ -190,6 +232,26 @@ int main(int argc, char** argv) {
         } else {
             options.baudRate = baud;
         }
+    }
+    if (resetOption->count() != 0) {
+        options.reset = ResetWiring::parse(wiring);
+    }
+    if (afterOption->count() != 0) {
+        options.after = parseAfterUpdate(after);
+    }
+    if (options.after == AfterUpdate::reset && !options.reset) {
+        return usageError("--after reset needs --reset: only a board wired to the adapter's "
+                          "modem lines can be reset");
+    }
+    if (options.after == AfterUpdate::stay && options.turbo && !options.reset) {
+        return usageError("--after stay with --turbo needs --reset: the flasher runs in the "
+                          "device's RAM until a reset brings the boot loader back");
+    }
+    if (options.reset && line.station) {
+        return usageError("--station excludes --reset: a reset brings every board back into "
+                          "software upgrade mode, so the station would update the same board "
+                          "again and again; reset the boards by hand, or update each with "
+                          "--reset on its own");
     }
     if (list) {
         printPortList(stdout);

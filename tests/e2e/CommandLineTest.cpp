@@ -142,6 +142,10 @@ TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
         {{"--port", "COM1", "--list-ports"}, "--list-ports"},
         {{"--port", "/etc/hostname"}, "not a serial device: /etc/hostname"},
         {{"--port", "/nonexistent/tty"}, "not a serial device: /nonexistent/tty"},
+        {{"--port", "COM1", "--reset", "dtr"}, "dtr is not a wiring"},
+        {{"--port", "COM1", "--after", "reset"}, "--after reset needs --reset"},
+        {{"--port", "COM1", "--turbo", "--after", "stay"}, "--after stay with --turbo needs"},
+        {{"--port", "COM1", "--station", "--reset", "dtr-rts"}, "--station excludes --reset"},
     };
     for (const auto& [args, reason] : wrong) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
