@@ -33,6 +33,12 @@ struct DeviceStatistics {
     bool firmwareStarted = false;
     std::string ramCodeFault;
     std::uint32_t ramCodeBaud = 0;
+    // With --pins: RESET (and P0.14) held low by the host, the firmware in flash running (started
+    // at power-on or by a reset), and the resets the host made.
+    bool resetHeld = false;
+    bool ispPinLow = false;
+    bool runningFirmware = false;
+    std::uint32_t pinResets = 0;
 
     std::uint32_t commandCount(char letter) const {
         return letter >= 'A' && letter <= 'Z' ? commands[static_cast<std::size_t>(letter - 'A')]
