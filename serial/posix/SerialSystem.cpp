@@ -436,8 +436,15 @@ void keepModemLinesOnRelease(PortHandle port, ModemLines lines) {
         return;
     }
     p->releaseLines = (lines.dtr ? TIOCM_DTR : 0) | (lines.rts ? TIOCM_RTS : 0);
+    // Lines to be left asserted would be dropped by the last close of a port with HUPCL,
+    // which the settings found at open usually have: they go back without it.
+    if (p->releaseLines != 0) {
+        p->found.settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+    }
     if (p->slot >= 0) {
-        openPorts[static_cast<std::size_t>(p->slot)].releaseLines.store(p->releaseLines);
+        OpenPortSlot& slot = openPorts[static_cast<std::size_t>(p->slot)];
+        slot.found.settings.c_cflag = p->found.settings.c_cflag;
+        slot.releaseLines.store(p->releaseLines);
     }
 }
 
