@@ -25,7 +25,12 @@ from wine_stage import Stage, StageError  # noqa: E402
 
 SUCCESS = "Software successfully upgraded!"
 # The files of each Debian package, and nothing else: no test program, no tool.
-DOCUMENTS = ("README.md", "copyright", "changelog.gz")
+# The README links the pages in docs/ and they link their pictures, so every package
+# carries them all beside it.
+DOCS_DIR = Path(__file__).resolve().parent.parent.parent / "docs"
+DOCUMENTS = ("README.md", "copyright", "changelog.gz",
+             *sorted(f"docs/{page.name}" for page in DOCS_DIR.iterdir()
+                     if page.suffix in (".md", ".png")))
 DEB_FILES = {
     "sparwick-cli": {
         "usr/bin/sparwick-cli",
@@ -152,6 +157,11 @@ class Artefacts:
                 (root / f"usr/share/doc/{package}/changelog.gz").read_bytes())
             check(changelog.startswith(f"sparwick ({self.version}) ".encode()),
                   f"changelog: {changelog[:60]!r}")
+            # Every page or picture a document links is in the package beside it.
+            for page in (root / f"usr/share/doc/{package}").rglob("*.md"):
+                for target in re.findall(r"\]\((?![a-z]+:)([^)#]+)", page.read_text()):
+                    check((page.parent / target).is_file(), f"{page.name} links {target}, "
+                          f"which {package} lacks")
 
         desktop = (self.unpacked_deb("sparwick") /
                    "usr/share/applications/sparwick.desktop").read_text()

@@ -1,5 +1,5 @@
-// Takes the README's pictures of the Linux dialogs: run by scripts/screenshots on a
-// headless X server with a window manager, so that the windows have their frames. It
+// Takes the pictures of the Linux dialogs in docs/dialogs.md: run by scripts/screenshots on
+// a headless X server with a window manager, so that the windows have their frames. It
 // starts the dialog program's main dialog with a simulated device behind COM1, updates it
 // at the low speed, and opens the About box, saving each window as it is on the screen.
 //
