@@ -28,6 +28,9 @@ namespace {
 constexpr std::chrono::milliseconds unpluggedTime{200};
 // After G, how long the device waits for the host to read the reply before it stops.
 constexpr std::chrono::milliseconds finishTime{1000};
+// After a reset into the firmware, how long the device stays for the host's last modem-line
+// requests (on Windows DTR is written again after RTS) before it stops.
+constexpr std::chrono::milliseconds resetFinishTime{300};
 // How often it looks whether the host has read that reply.
 constexpr std::chrono::milliseconds finishPoll{5};
 constexpr std::chrono::milliseconds settingsInterval{20};
@@ -534,11 +537,12 @@ void SimulatedDevice::checkFinished(Clock::time_point now) {
         return;
     }
     if (!finishBy) {
-        finishBy = now + finishTime;
+        finishBy = now + (firmwareFromReset ? resetFinishTime : finishTime);
     }
     // The host must still get to read the reply to G: closing the pty now would take
     // the reply with it.
-    if ((uart->drained() && pty->unreadByHost() == 0) || now >= *finishBy) {
+    const bool hostDone = !firmwareFromReset && uart->drained() && pty->unreadByHost() == 0;
+    if (hostDone || now >= *finishBy) {
         event("user code runs: the device stops");
         stopRequested = true;
     }
