@@ -39,6 +39,26 @@ std::string number(double value) {
     return text;
 }
 
+// A name whose bytes must come back as they were: a byte that is not UTF-8 is written as
+// \xNN and a backslash as two, so that the name is that text unescaped.
+std::string recoverableText(std::string_view text) {
+    std::string out;
+    while (!text.empty()) {
+        const std::size_t length = utf8SequenceLength(text);
+        if (length == 0) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x",
+                          static_cast<unsigned>(static_cast<unsigned char>(text.front())));
+            out += escaped;
+            text.remove_prefix(1);
+            continue;
+        }
+        out += text.front() == '\\' ? "\\\\" : std::string(text.substr(0, length));
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
 } // namespace
 
 std::string jsonString(std::string_view text) {
@@ -109,8 +129,8 @@ std::string formatRecord(const BoardRecord& r) {
     };
     field("time", jsonString(isoTimeUtc(r.time)));
     field("host", jsonString(r.host));
-    field("port", jsonString(r.port));
-    field("device", jsonString(r.device));
+    field("port", jsonString(recoverableText(r.port)));
+    field("device", jsonString(recoverableText(r.device)));
     field("part_id", r.partId == 0 ? "null" : std::to_string(r.partId));
     field("part_name", r.partId == 0 ? "null" : jsonString(r.partName));
     field("boot_code", r.bootCode ? jsonString(*r.bootCode) : "null");

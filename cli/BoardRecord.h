@@ -13,8 +13,10 @@ namespace sparwick::cli {
 struct BoardRecord {
     std::chrono::system_clock::time_point time; // when the board's update began
     std::string host;
-    std::string port;         // as given on the command line
-    std::string device;       // the device it stands for
+    // As given on the command line, and the device it stands for: bytes that are not UTF-8
+    // are written as \xNN and a backslash as \\, so that the name can be recovered.
+    std::string port;
+    std::string device;
     std::uint32_t partId = 0; // 0: the update did not get as far as identifying it
     std::string partName;
     std::optional<std::string> bootCode;

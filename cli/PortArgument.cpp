@@ -46,8 +46,11 @@ PortChoice choosePort(const std::string& argument) {
     case PortPath::permissionDenied:
         return refuse("permission denied: " + shown + " (is your user in the dialout group?)",
                       false);
-    case PortPath::busy:
-        return refuse("busy: " + shown + " is in use by another program", false);
+    case PortPath::busy: {
+        PortChoice busy = refuse("busy: " + shown + " is in use by another program", false);
+        busy.busy = true;
+        return busy;
+    }
     case PortPath::ownTerminal:
         return refuse(ownTerminalReason(argument), false);
     case PortPath::terminal:

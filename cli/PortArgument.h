@@ -12,6 +12,8 @@ struct PortChoice {
     std::string refusal;
     // Whether the refusal is about the command line itself, to be shown with the usage.
     bool withUsage = false;
+    // The refusal is that another program holds the port now: a station waits for it.
+    bool busy = false;
 };
 
 // A device path stands for a COM name within the process; a COM name must be one the

@@ -11,9 +11,10 @@ namespace {
 
 constexpr const char* allUsbPorts = "usb";
 
+// A COM name stands for its device; anything else is a path, a bare name one relative to
+// the working directory.
 std::string identityOfArgument(const std::string& argument) {
-    return deviceIdentity(argument.find('/') == std::string::npos ? devicePath(argument)
-                                                                  : argument);
+    return deviceIdentity(comPortNumber(argument) ? devicePath(argument) : argument);
 }
 
 } // namespace
@@ -31,7 +32,7 @@ firstDuplicate(const std::vector<std::string>& ports,
     return std::nullopt;
 }
 
-PortSet choosePorts(const std::vector<std::string>& arguments) {
+PortSet choosePorts(const std::vector<std::string>& arguments, bool station) {
     PortSet set;
     for (const std::string& argument : arguments) {
         if (argument != allUsbPorts) {
@@ -57,7 +58,7 @@ PortSet choosePorts(const std::vector<std::string>& arguments) {
     }
     for (const std::string& port : set.ports) {
         const PortChoice choice = choosePort(port);
-        if (!choice.refusal.empty()) {
+        if (!choice.refusal.empty() && !(station && choice.busy)) {
             set.refusal = choice.refusal;
             set.withUsage = choice.withUsage;
             return set;

@@ -19,8 +19,9 @@ struct PortSet {
 
 // Each argument is a port as --port takes it, or "usb" for every USB serial port present.
 // The same device named twice (the same path, a COM name and its device, a udev link) is
-// refused, and so is a port that could not be used on its own.
-PortSet choosePorts(const std::vector<std::string>& arguments);
+// refused, and so is a port that could not be used on its own; for a station, which tries
+// a busy port again until it is free, all but a busy one.
+PortSet choosePorts(const std::vector<std::string>& arguments, bool station = false);
 
 // The first two of ports that are one device by identityOf, by their indices.
 std::optional<std::pair<std::size_t, std::size_t>>

@@ -3,7 +3,6 @@
 #include "cli/InterruptScope.h"
 #include "cli/ProgressPrinter.h"
 #include "cli/WorkerStream.h"
-#include "flash/BoardReset.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
@@ -25,13 +24,16 @@ void print(std::FILE* stream, std::string_view text) {
     std::fflush(stream);
 }
 
-ExitStatus statusOf(UpdateOutcome outcome) {
-    switch (outcome) {
-    case UpdateOutcome::succeeded:
+ExitStatus statusOf(const UpdateOutcome& outcome) {
+    switch (outcome.end) {
+    case UpdateEnd::passed:
         return exitSuccess;
-    case UpdateOutcome::aborted:
+    case UpdateEnd::failed:
         return exitUpdateFailed;
-    case UpdateOutcome::fatal:
+    case UpdateEnd::refused:
+        return exitUsage;
+    case UpdateEnd::fatal:
+    case UpdateEnd::interrupted:
         break;
     }
     return exitFatal;
@@ -41,8 +43,12 @@ void send(const WorkerEvent& event) {
     print(stdout, formatEvent(event));
 }
 
-void send(WorkerEvent::Kind kind, std::uint32_t number) {
-    send(WorkerEvent{kind, number, {}});
+void send(WorkerEvent::Kind kind, std::uint32_t number, std::string text = {}) {
+    WorkerEvent event;
+    event.kind = kind;
+    event.number = number;
+    event.text = std::move(text);
+    send(event);
 }
 
 // A worker's progress, with what the update has learnt of the board by then: the
@@ -58,7 +64,10 @@ public:
     void setVerifyProgress(int percent) override {
         send(WorkerEvent::Kind::verify, static_cast<std::uint32_t>(percent));
     }
-    void boardAnswered() override { send(WorkerEvent{WorkerEvent::Kind::answered, 0, {}}); }
+    void boardAnswered() override { send(WorkerEvent::Kind::answered, 0); }
+    void stepBegun(UpdateStep step) override {
+        send(WorkerEvent::Kind::step, 0, std::string(wordOf(step)));
+    }
 
     void sendFacts() {
         if (flasher == nullptr) {
@@ -68,7 +77,7 @@ public:
         if (facts.partId != 0 && !partSent) {
             send(WorkerEvent::Kind::part, facts.partId);
             if (facts.bootCode) {
-                send(WorkerEvent{WorkerEvent::Kind::bootCode, 0, *facts.bootCode});
+                send(WorkerEvent::Kind::bootCode, 0, *facts.bootCode);
             }
             partSent = true;
         }
@@ -87,75 +96,55 @@ private:
     std::uint32_t written = 0;
 };
 
-// The update, noting a port that cannot reset the board: a usage error, not a failure.
-void programNoting(IspFlasher& flasher, ProgressSink& progress, const std::string& portName,
-                   bool highSpeed, const UpdateOptions& options, bool& noModemLines) {
-    try {
-        flasher.program(progress, portName, highSpeed, options);
-    } catch (const ResetUnavailable&) {
-        noModemLines = true;
-        throw;
-    }
-}
-
 } // namespace
 
-ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
-                           const UpdateOptions& options) {
-    WorkerProgress progress;
-    MessageBoxHook previous = setMessageBoxHook([](std::string_view text) {
-        send(WorkerEvent{WorkerEvent::Kind::message, 0, std::string(text)});
-    });
-    std::optional<ReadBackRange> verified;
-    bool noModemLines = false;
-    const UpdateOutcome outcome = sparwick::runUpdate([&] {
-        InterruptScope interrupts;
-        IspFlasher flasher;
-        progress.follow(&flasher);
+ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options,
+                     UpdateAudience audience) {
+    const bool worker = audience == UpdateAudience::supervisor;
+    ProgressPrinter bar(stdout);
+    WorkerProgress events;
+    ProgressSink& progress = worker ? static_cast<ProgressSink&>(events) : bar;
+    // The messages are told from the outcome once the port is closed and the image freed.
+    MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
+    // An interruption ends the process while the flasher lives, and until the outcome is
+    // out of its hands.
+    std::optional<InterruptScope> interrupts(std::in_place);
+    const UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
+        if (worker) {
+            events.follow(&flasher);
+        }
         // However the update ends, what it learnt goes out before the flasher does.
         struct Farewell {
-            WorkerProgress& progress;
+            WorkerProgress& events;
             ~Farewell() {
-                progress.sendFacts();
-                progress.follow(nullptr);
+                events.sendFacts();
+                events.follow(nullptr);
             }
-        } farewell{progress};
-        programNoting(flasher, progress, portName, highSpeed, options, noModemLines);
-        verified = flasher.verifiedRange();
+        } farewell{events};
+        flasher.program(progress, portName, highSpeed, options);
     });
+    interrupts.reset();
     setMessageBoxHook(std::move(previous));
-    if (verified) {
-        send(WorkerEvent{WorkerEvent::Kind::message, 0, verified->summary()});
-    }
-    return noModemLines ? exitUsage : statusOf(outcome);
-}
-
-ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options) {
-    ProgressPrinter progress(stdout);
-    MessageBoxHook previous = setMessageBoxHook([&progress](std::string_view text) {
-        progress.finishLine();
-        print(text == msg::success ? stdout : stderr, text);
-    });
-    std::optional<ReadBackRange> verified;
-    bool noModemLines = false;
-    const UpdateOutcome outcome = sparwick::runUpdate([&] {
-        // An interruption ends the process while the flasher lives; once it is gone the
-        // port is closed and the image freed, before the outcome is known.
-        InterruptScope interrupts;
-        IspFlasher flasher;
-        programNoting(flasher, progress, portName, highSpeed, options, noModemLines);
-        verified = flasher.verifiedRange();
-    });
-    setMessageBoxHook(std::move(previous));
-    if (verified) {
-        // After the success message, so that a log shows what was checked.
-        print(stdout, verified->summary());
-    }
-    if (noModemLines) {
-        return exitUsage;
-    }
-    if (outcome != UpdateOutcome::succeeded && options.reset) {
-        print(stderr, msg::resetRecovery);
+    // After the message, so that a log shows what was checked.
+    const std::string checked = outcome.verified ? outcome.verified->summary() : "";
+    if (worker) {
+        send(outcomeEvent(outcome));
+        if (!checked.empty()) {
+            send(WorkerEvent::Kind::message, 0, checked);
+        }
+    } else {
+        bar.finishLine();
+        if (!outcome.message.empty()) {
+            print(outcome.passed() ? stdout : stderr, outcome.message);
+        }
+        // The lines were let go on the way out: the next run resets the board again.
+        if (options.reset &&
+            (outcome.end == UpdateEnd::failed || outcome.end == UpdateEnd::fatal)) {
+            print(stderr, msg::resetRecovery);
+        }
+        if (!checked.empty()) {
+            print(stdout, checked);
+        }
     }
     return statusOf(outcome);
 }

@@ -16,17 +16,20 @@ enum ExitStatus : int {
     exitFatal = 3, // "Fatal Error. Contract Norvane for assistance."
 };
 
-// Runs one update of the device on portName, exactly as the dialog's button does: the
-// engine's own messages (success on standard output, failures on standard error) and
-// its progress on standard output.
-ExitStatus runUpdate(const std::string& portName, bool highSpeed,
-                     const UpdateOptions& options = {});
+// Who follows an update run from the command line.
+enum class UpdateAudience {
+    // A person: the engine's own messages (success on standard output, failures on
+    // standard error) and its progress on standard output.
+    person,
+    // A supervisor, which runs this process as one of its workers: only the events of
+    // WorkerStream on standard output (progress, what it learnt of the board, the outcome).
+    supervisor,
+};
 
-// The same update run by a supervisor's worker: nothing for a person to read, only the
-// events of WorkerStream on standard output (progress, the messages, what it learnt of the
-// board). Interruptions end it as they end runUpdate.
-ExitStatus runWorkerUpdate(const std::string& portName, bool highSpeed,
-                           const UpdateOptions& options);
+// Runs one update of the device on portName, exactly as the dialog's button does.
+// Interruptions end it and the process, with the port released (InterruptScope).
+ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options = {},
+                     UpdateAudience audience = UpdateAudience::person);
 
 // Runs the same update against a simulated device of this part in-process, then reads
 // the device's flash back and says whether every byte is the image's.

@@ -36,6 +36,11 @@ public:
     // only Ctrl-C and Ctrl-Break can be sent to a process group, a Ctrl-Break whatever
     // the number.
     void signal(int number);
+    // Lets a worker stopped by a signal (SIGSTOP) go on, so that the signals it was sent
+    // act; nothing on Windows.
+    void resume();
+    // Ends it at once, without a chance to clean up.
+    void kill();
     // Its exit status once it has ended, 128 plus the signal's number when a signal ended
     // it; nothing while it runs.
     std::optional<int> exitStatus();

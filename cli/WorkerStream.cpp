@@ -15,8 +15,9 @@ struct EventName {
     bool numeric;
 };
 
-constexpr std::array<EventName, 8> eventNames{{
+constexpr std::array<EventName, 10> eventNames{{
     {Kind::answered, "answered", false},
+    {Kind::step, "step", false},
     {Kind::progress, "progress", true},
     {Kind::verify, "verify", true},
     {Kind::message, "message", false},
@@ -24,6 +25,7 @@ constexpr std::array<EventName, 8> eventNames{{
     {Kind::bootCode, "boot-code", false},
     {Kind::written, "written", true},
     {Kind::verified, "verified", true},
+    {Kind::outcome, "outcome", false},
 }};
 
 // The two characters after the backslash that stand for a character the line cannot hold.
@@ -70,13 +72,47 @@ std::string unescape(std::string_view text) {
     return out;
 }
 
+// "failed writing none" and the message: the words of wordOf, then the text.
+std::string formatOutcome(const UpdateOutcome& outcome) {
+    return std::string(wordOf(outcome.end)) + " " + std::string(wordOf(outcome.step)) + " " +
+           std::string(wordOf(outcome.turboStep)) + " " + escape(outcome.message);
+}
+
+std::optional<UpdateOutcome> parseOutcome(std::string_view value) {
+    std::array<std::string_view, 3> words;
+    for (std::string_view& word : words) {
+        const std::size_t space = value.find(' ');
+        if (space == std::string_view::npos) {
+            return std::nullopt;
+        }
+        word = value.substr(0, space);
+        value.remove_prefix(space + 1);
+    }
+    const auto end = updateEndNamed(words[0]);
+    const auto step = updateStepNamed(words[1]);
+    const auto turboStep = turboStepNamed(words[2]);
+    if (!end || !step || !turboStep) {
+        return std::nullopt;
+    }
+    return UpdateOutcome{*end, *step, *turboStep, unescape(value), std::nullopt};
+}
+
 } // namespace
+
+WorkerEvent outcomeEvent(const UpdateOutcome& outcome) {
+    WorkerEvent event;
+    event.kind = Kind::outcome;
+    event.outcome = outcome;
+    return event;
+}
 
 std::string formatEvent(const WorkerEvent& event) {
     for (const EventName& name : eventNames) {
         if (name.kind == event.kind) {
             std::string line = "@" + std::string(name.word);
-            if (name.numeric) {
+            if (name.kind == Kind::outcome) {
+                line += " " + formatOutcome(event.outcome);
+            } else if (name.numeric) {
                 line += " " + std::to_string(event.number);
             } else if (!event.text.empty()) {
                 line += " " + escape(event.text);
@@ -102,7 +138,13 @@ std::optional<WorkerEvent> parseEvent(std::string_view line) {
         }
         WorkerEvent event;
         event.kind = name.kind;
-        if (name.numeric) {
+        if (name.kind == Kind::outcome) {
+            const auto outcome = parseOutcome(value);
+            if (!outcome) {
+                return std::nullopt;
+            }
+            event.outcome = *outcome;
+        } else if (name.numeric) {
             const auto [end, error] =
                 std::from_chars(value.data(), value.data() + value.size(), event.number);
             if (error != std::errc() || end != value.data() + value.size()) {

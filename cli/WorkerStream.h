@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/UpdateOutcome.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,18 +15,23 @@ namespace sparwick::cli {
 struct WorkerEvent {
     enum class Kind {
         answered, // a board answered "?": its update begins
+        step,     // text: the step the update moved on to (wordOf(UpdateStep))
         progress, // number: percent of the writing
         verify,   // number: percent of the read-back
-        message,  // text: the message the update ended with (or a line after it)
+        message,  // text: a line for people after the outcome (what a verify checked)
         part,     // number: the part's identification
         bootCode, // text: "major.minor"
         written,  // number: bytes copied to flash
         verified, // number: bytes read back and found as sent
+        outcome,  // outcome: how the update ended, its step and its message
     };
     Kind kind = Kind::progress;
     std::uint32_t number = 0;
     std::string text;
+    UpdateOutcome outcome = {};
 };
+
+WorkerEvent outcomeEvent(const UpdateOutcome& outcome);
 
 std::string formatEvent(const WorkerEvent& event);
 // Nothing for a line that is not an event: a worker's stray output is shown as it is.

@@ -5,8 +5,10 @@
 #include "cli/ProcessSetup.h"
 #include "cli/ProductionLine.h"
 #include "cli/Update.h"
+#include "cli/WorkerStream.h"
 #include "flash/FlashLayout.h"
 #include "flash/IspProtocol.h"
+#include "serial/LineRates.h"
 #include "stub/TurboProtocol.h"
 
 #include <CLI/CLI.hpp>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,74 +79,121 @@ int usageError(const std::string& reason, bool withUsage = true) {
     return exitUsage;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    prepareProcess();
-    CLI::App app{"Writes the firmware this program carries into an LPC2000-family device "
-                 "through its serial ISP boot loader.",
-                 "sparwick-cli"};
+// What the command line chose, and the options whose presence matters after the parse.
+struct Choices {
     std::vector<std::string> ports;
-    ProductionLineChoices line;
+    ProductionLineRun line;
     bool worker = false;
     unsigned count = 0;
     std::string speed = "high";
     bool simulate = false;
     bool list = false;
     std::uint32_t part = layout::supportedParts.front().partId;
+    std::uint32_t baud = 0;
+    UpdateOptions options;
+
+    CLI::Option* portOption = nullptr;
+    CLI::Option* speedOption = nullptr;
+    CLI::Option* baudOption = nullptr;
+    CLI::Option* simulateFlag = nullptr;
+    CLI::Option* listFlag = nullptr;
+    CLI::Option* countOption = nullptr;
+    std::string wiring;
+    std::string after;
+    CLI::Option* resetOption = nullptr;
+    CLI::Option* afterOption = nullptr;
+};
+
+// The options of a single update: the port, the line, the simulated device.
+void addUpdateOptions(CLI::App& app, Choices& c) {
     // As written, so that a value no number can hold is refused with the others.
     std::vector<std::string> partIds;
     for (const auto& supported : layout::supportedParts) {
         partIds.push_back(std::to_string(supported.partId));
     }
-    UpdateOptions options;
-
-    auto* portOption =
-        app.add_option("--port", ports,
+    c.portOption =
+        app.add_option("--port", c.ports,
                        "the device's COM port as --list-ports shows it, or the path of a serial "
                        "device; several for several boards at once, usb for every USB serial "
                        "port present")
             ->expected(1)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    auto* speedOption =
-        app.add_option("--speed", speed, "line speed: high (115200 baud) or low (19200 baud)")
+    c.speedOption =
+        app.add_option("--speed", c.speed,
+                       "line speed: high (" + std::to_string(linerate::highSpeedBaud) +
+                           " baud) or low (" + std::to_string(linerate::lowSpeedBaud) + " baud)")
             ->check(CLI::IsMember({"high", "low"}))
             ->capture_default_str();
-    std::uint32_t baud = 0;
     const std::string ispRates = rateList(isp::autobaudRates);
-    const std::string turboRates = rateList(turbo::lineRates);
-    auto* baudOption =
-        app.add_option("--baud", baud,
+    c.baudOption =
+        app.add_option("--baud", c.baud,
                        "line rate in baud instead of --speed: " + ispRates +
                            ". Without --fast each data line is followed by the high speed's "
-                           "pause (20 ms) above 19200 baud and the low speed's (2 ms) at 19200 "
-                           "and below; use it with --fast. With --turbo, the flasher's rate "
+                           "pause (" +
+                           std::to_string(isp::linePauseHighSpeedMs) + " ms) above " +
+                           std::to_string(linerate::lowSpeedBaud) + " baud and the low speed's (" +
+                           std::to_string(isp::linePauseLowSpeedMs) + " ms) at " +
+                           std::to_string(linerate::lowSpeedBaud) +
+                           " and below; use it with --fast. With --turbo, the flasher's rate "
                            "instead (" +
-                           turboRates + "), the boot loader's being --speed's")
+                           rateList(turbo::lineRates) + "), the boot loader's being --speed's")
             ->check(CLI::Validator(
-                [&ispRates](std::string& text) -> std::string {
+                [ispRates](std::string& text) -> std::string {
                     const bool number = !text.empty() && text.size() <= 7 &&
                                         text.find_first_not_of("0123456789") == std::string::npos;
                     return number ? "" : text + " is not a rate the boot loader takes: " + ispRates;
                 },
                 ""))
             ->type_name("RATE");
-    auto* simulateFlag =
-        app.add_flag("--simulate", simulate, "update a simulated device in-process and verify it");
-    app.add_option("--part", part, "the simulated part: " + partList(" or ", true))
+    c.simulateFlag = app.add_flag("--simulate", c.simulate,
+                                  "update a simulated device in-process and verify it");
+    app.add_option("--part", c.part, "the simulated part: " + partList(" or ", true))
         ->check(CLI::IsMember(partIds))
-        ->needs(simulateFlag)
+        ->needs(c.simulateFlag)
         ->capture_default_str();
-    app.add_flag("--fast", options.fast,
+    app.add_flag("--fast", c.options.fast,
                  "send the data lines back to back, paced by the device's XOFF/XON and "
                  "checked by its checksums; lines it refuses are sent again with the pause");
-    app.add_flag("--turbo", options.turbo,
-                 "load a flasher into the device's RAM and send the image to it in binary at "
-                 "921600 baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
-                 "of the flash)");
-    std::string wiring;
-    auto* resetOption =
-        app.add_option("--reset", wiring,
+    app.add_flag("--turbo", c.options.turbo,
+                 "load a flasher into the device's RAM and send the image to it in binary at " +
+                     std::to_string(UpdateOptions{}.turboBaud) +
+                     " baud (or --baud's), each block with a CRC-32 (a --verify is a CRC-32 "
+                     "of the flash)");
+    c.listFlag = app.add_flag("--list-ports", c.list, "list the COM ports present and exit");
+    app.add_flag("--verify", c.options.verify,
+                 "read the flash back and compare it with the image before starting it")
+        ->excludes(c.listFlag);
+    c.baudOption->excludes(c.listFlag);
+}
+
+// The production line's options, the worker's hidden ones, and what excludes what.
+void addLineOptions(CLI::App& app, Choices& c) {
+    auto* stationFlag = app.add_flag(
+        "--station", c.line.station,
+        "keep each port's loop going until Ctrl-C: wait for a board in ISP mode, update it, "
+        "report, wait for the next");
+    c.countOption = app.add_option("--count", c.count, "with --station: stop after N boards")
+                        ->check(CLI::PositiveNumber)
+                        ->needs(stationFlag);
+    auto* logOption =
+        app.add_option("--log", c.line.logPath,
+                       "append one JSON line per board to FILE, synced to disk before the next");
+    // A supervisor's worker: one board, and events instead of text on standard output.
+    app.add_flag("--worker", c.worker)->group("");
+    app.add_flag("--await-board", c.options.awaitBoard)->group("");
+    app.add_flag("--boot-code", c.options.readBootCode)->group("");
+    app.set_version_flag("--version", productName);
+    c.portOption->excludes(c.simulateFlag)->excludes(c.listFlag);
+    for (auto* productionLine : {stationFlag, logOption}) {
+        productionLine->excludes(c.simulateFlag)->excludes(c.listFlag);
+    }
+    c.simulateFlag->excludes(c.listFlag);
+}
+
+// The board reset through the adapter's modem lines, and what ends an update.
+void addResetOptions(CLI::App& app, Choices& c) {
+    c.resetOption =
+        app.add_option("--reset", c.wiring,
                        "reset the board into ISP mode (and after the update into its firmware) "
                        "through the adapter's modem lines: dtr-rts (DTR drives RESET, RTS drives "
                        "P0.14) or rts-dtr, with ,invert where an asserted line is a high pin")
@@ -156,20 +206,19 @@ int main(int argc, char** argv) {
                 },
                 ""))
             ->type_name("WIRING");
-    app.add_option("--reset-hold", options.resetTimings.holdMs,
+    app.add_option("--reset-hold", c.options.resetTimings.holdMs,
                    "with --reset: how long RESET is held low, in ms")
         ->check(CLI::Range(1u, 5000u))
-        ->needs(resetOption)
+        ->needs(c.resetOption)
         ->capture_default_str();
-    app.add_option("--reset-wait", options.resetTimings.waitMs,
+    app.add_option("--reset-wait", c.options.resetTimings.waitMs,
                    "with --reset: the wait after RESET's release before the first \"?\", in ms "
                    "(long enough for a reset supervisor chip)")
         ->check(CLI::Range(0u, 5000u))
-        ->needs(resetOption)
+        ->needs(c.resetOption)
         ->capture_default_str();
-    std::string after;
-    auto* afterOption =
-        app.add_option("--after", after,
+    c.afterOption =
+        app.add_option("--after", c.after,
                        "what a successful update does with the board: go (the boot loader "
                        "starts the firmware; the default without --reset), reset (a RESET "
                        "pulse starts it as from power-on; the default with --reset) or stay "
@@ -179,34 +228,110 @@ int main(int argc, char** argv) {
                     return parseAfterUpdate(text) ? "" : text + " is not one of go, reset, stay";
                 },
                 ""));
-    auto* listFlag = app.add_flag("--list-ports", list, "list the COM ports present and exit");
-    app.add_flag("--verify", options.verify,
-                 "read the flash back and compare it with the image before starting it")
-        ->excludes(listFlag);
-    baudOption->excludes(listFlag);
-    auto* stationFlag = app.add_flag(
-        "--station", line.station,
-        "keep each port's loop going until Ctrl-C: wait for a board in ISP mode, update it, "
-        "report, wait for the next");
-    auto* countOption = app.add_option("--count", count, "with --station: stop after N boards")
-                            ->check(CLI::PositiveNumber)
-                            ->needs(stationFlag);
-    auto* logOption =
-        app.add_option("--log", line.logPath,
-                       "append one JSON line per board to FILE, synced to disk before the next");
-    // A supervisor's worker: one board, and events instead of text on standard output.
-    app.add_flag("--worker", worker)->group("");
-    app.add_flag("--await-board", options.awaitBoard)->group("");
-    app.add_flag("--boot-code", options.readBootCode)->group("");
-    app.set_version_flag("--version", productName);
-    portOption->excludes(simulateFlag)->excludes(listFlag);
-    resetOption->excludes(simulateFlag)->excludes(listFlag);
-    afterOption->excludes(simulateFlag)->excludes(listFlag);
-    for (auto* productionLine : {stationFlag, logOption}) {
-        productionLine->excludes(simulateFlag)->excludes(listFlag);
-    }
-    simulateFlag->excludes(listFlag);
+    c.resetOption->excludes(c.simulateFlag)->excludes(c.listFlag);
+    c.afterOption->excludes(c.simulateFlag)->excludes(c.listFlag);
+}
 
+// --reset and --after into the options: a usage error's status for a combination that
+// cannot work.
+std::optional<int> takeReset(Choices& c) {
+    if (c.resetOption->count() != 0) {
+        c.options.reset = ResetWiring::parse(c.wiring);
+    }
+    if (c.afterOption->count() != 0) {
+        c.options.after = parseAfterUpdate(c.after);
+    }
+    if (c.options.after == AfterUpdate::reset && !c.options.reset) {
+        return usageError("--after reset needs --reset: only a board wired to the adapter's "
+                          "modem lines can be reset");
+    }
+    if (c.options.after == AfterUpdate::stay && c.options.turbo && !c.options.reset) {
+        return usageError("--after stay with --turbo needs --reset: the flasher runs in the "
+                          "device's RAM until a reset brings the boot loader back");
+    }
+    if (c.options.reset && c.line.station) {
+        return usageError("--station excludes --reset: a reset brings every board back into "
+                          "software upgrade mode, so the station would update the same board "
+                          "again and again; reset the boards by hand, or update each with "
+                          "--reset on its own");
+    }
+    return std::nullopt;
+}
+
+// --baud as the rate of the boot loader's line or, with --turbo, of the flasher's: a usage
+// error's status when it is neither.
+std::optional<int> takeBaud(Choices& c) {
+    if (c.baudOption->count() == 0) {
+        return std::nullopt;
+    }
+    if (c.options.turbo) {
+        if (!listed(turbo::lineRates, c.baud)) {
+            return usageError(
+                "--baud: " + std::to_string(c.baud) +
+                " is not a rate the turbo flasher takes: " + rateList(turbo::lineRates));
+        }
+        c.options.turboBaud = c.baud;
+    } else if (!listed(isp::autobaudRates, c.baud)) {
+        return usageError("--baud: " + std::to_string(c.baud) +
+                          " is not a rate the boot loader takes: " + rateList(isp::autobaudRates));
+    } else if (c.speedOption->count() != 0) {
+        return usageError("--baud excludes --speed");
+    } else {
+        c.options.baudRate = c.baud;
+    }
+    return std::nullopt;
+}
+
+int run(Choices& c) {
+    const bool highSpeed = c.speed == "high";
+    if (c.list) {
+        printPortList(stdout);
+        return exitSuccess;
+    }
+    if (c.simulate) {
+        return runSimulatedUpdate(c.part, highSpeed, c.options);
+    }
+    if (c.portOption->count() == 0) {
+        return usageError("one of --port, --simulate or --list-ports is required");
+    }
+    c.line.ports = c.ports;
+    c.line.highSpeed = highSpeed;
+    c.line.options = c.options;
+    c.line.count = c.countOption->count() > 0 ? std::optional<unsigned>(c.count) : std::nullopt;
+    c.line.usage = usage();
+    if (!c.worker && needsSupervisor(c.line)) {
+        return runProductionLine(c.line);
+    }
+    if (c.ports.size() != 1) {
+        return usageError("a worker takes one --port");
+    }
+    const PortChoice choice = choosePort(c.ports.front());
+    if (!choice.refusal.empty()) {
+        if (c.worker) {
+            // The supervisor shows why, once, with the port's name.
+            UpdateOutcome refused;
+            refused.end = UpdateEnd::refused;
+            refused.message = choice.refusal;
+            std::printf("%s\n", formatEvent(outcomeEvent(refused)).c_str());
+            return exitUsage;
+        }
+        return usageError(choice.refusal, choice.withUsage);
+    }
+    return runUpdate(choice.portName, highSpeed, c.options,
+                     c.worker ? UpdateAudience::supervisor : UpdateAudience::person);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    prepareProcess();
+    CLI::App app{"Writes the firmware this program carries into an LPC2000-family device "
+                 "through its serial ISP boot loader.",
+                 "sparwick-cli"};
+    Choices choices;
+    addUpdateOptions(app, choices);
+    addLineOptions(app, choices);
+    addResetOptions(app, choices);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -215,71 +340,11 @@ int main(int argc, char** argv) {
         }
         return usageError(e.what());
     }
-
-    const bool highSpeed = speed == "high";
-    if (baudOption->count() != 0) {
-        if (options.turbo) {
-            if (!listed(turbo::lineRates, baud)) {
-                return usageError("--baud: " + std::to_string(baud) +
-                                  " is not a rate the turbo flasher takes: " + turboRates);
-            }
-            options.turboBaud = baud;
-        } else if (!listed(isp::autobaudRates, baud)) {
-            return usageError("--baud: " + std::to_string(baud) +
-                              " is not a rate the boot loader takes: " + ispRates);
-        } else if (speedOption->count() != 0) {
-            return usageError("--baud excludes --speed");
-        } else {
-            options.baudRate = baud;
-        }
+    if (const auto refused = takeBaud(choices)) {
+        return *refused;
     }
-    if (resetOption->count() != 0) {
-        options.reset = ResetWiring::parse(wiring);
+    if (const auto refused = takeReset(choices)) {
+        return *refused;
     }
-    if (afterOption->count() != 0) {
-        options.after = parseAfterUpdate(after);
-    }
-    if (options.after == AfterUpdate::reset && !options.reset) {
-        return usageError("--after reset needs --reset: only a board wired to the adapter's "
-                          "modem lines can be reset");
-    }
-    if (options.after == AfterUpdate::stay && options.turbo && !options.reset) {
-        return usageError("--after stay with --turbo needs --reset: the flasher runs in the "
-                          "device's RAM until a reset brings the boot loader back");
-    }
-    if (options.reset && line.station) {
-        return usageError("--station excludes --reset: a reset brings every board back into "
-                          "software upgrade mode, so the station would update the same board "
-                          "again and again; reset the boards by hand, or update each with "
-                          "--reset on its own");
-    }
-    if (list) {
-        printPortList(stdout);
-        return exitSuccess;
-    }
-    if (simulate) {
-        return runSimulatedUpdate(part, highSpeed, options);
-    }
-    if (portOption->count() == 0) {
-        return usageError("one of --port, --simulate or --list-ports is required");
-    }
-    line.ports = ports;
-    line.highSpeed = highSpeed;
-    line.options = options;
-    line.count = countOption->count() > 0 ? std::optional<unsigned>(count) : std::nullopt;
-    line.usage = usage();
-    if (!worker && needsSupervisor(line)) {
-        return runProductionLine(line);
-    }
-    if (ports.size() != 1) {
-        return usageError("a worker takes one --port");
-    }
-    const PortChoice choice = choosePort(ports.front());
-    if (!choice.refusal.empty()) {
-        return usageError(choice.refusal, choice.withUsage);
-    }
-    if (worker) {
-        return runWorkerUpdate(choice.portName, highSpeed, options);
-    }
-    return runUpdate(choice.portName, highSpeed, options);
+    return run(choices);
 }

@@ -1,8 +1,8 @@
 #include "flash/FlashReadBack.h"
 
-#include "flash/CommandLine.h"
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
+#include "flash/IspLineBuffer.h"
 #include "flash/IspProtocol.h"
 #include "flash/UpdateContext.h"
 #include "flash/UpdateMessages.h"
@@ -64,7 +64,7 @@ FlashReadBack::FlashReadBack(UpdateContext& updateContext)
     : context(updateContext) {}
 
 bool FlashReadBack::readFromFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* data) {
-    CommandLine<isp::commandBufferSize> command;
+    IspLineBuffer<isp::commandBufferSize> command;
     command.text(isp::readCommand).number(address).text(" ").number(count).text(isp::lineEnd);
     context.exchange(command.c_str(), isp::success, msg::readFailed);
     for (std::uint32_t offset = 0; offset < count; offset += groupBytes) {

@@ -33,8 +33,9 @@ IspFlasher::~IspFlasher() {
     carried.free();
 }
 
-bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed) {
-    return program(progressSink, std::move(portName), highSpeed, UpdateOptions{});
+void IspFlasher::begin(UpdateStep step, ProgressSink& progressSink) {
+    learnt.step = step;
+    progressSink.stepBegun(step);
 }
 
 bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool highSpeed,
@@ -96,10 +97,14 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
 
 std::int32_t IspFlasher::handshake(UpdateContext& context, ProgressSink& progressSink,
                                    const UpdateOptions& options) {
-    context.synchronize();
+    begin(UpdateStep::synchronizing, progressSink);
     if (options.awaitBoard) {
+        // A board that answered is one to count, whatever follows.
+        context.awaitBoard();
         progressSink.boardAnswered();
     }
+    context.synchronize();
+    begin(UpdateStep::identifying, progressSink);
     context.setEchoOff();
     context.unlock();
     context.checkPartId();
@@ -116,12 +121,14 @@ void IspFlasher::writeImage(UpdateContext& context, FlashImage& image, ProgressS
         return;
     }
 
+    begin(UpdateStep::erasing, progressSink);
     context.prepareSectors(0, last);
     context.eraseSectors(0, last);
     // Sector 0 is left out: in ISP mode its first 64 bytes read back as the boot block's
     // vectors, so it never checks blank.
     context.blankCheckSectors(1, last);
 
+    begin(UpdateStep::writing, progressSink);
     for (std::uint32_t offset = 0; offset < size; offset += layout::blockSize) {
         context.writeToRam(layout::ramBufferAddress, layout::ramWriteLength, image.block(offset));
         const std::int32_t sector = layout::sectorOfOffset(offset, sectors);
@@ -134,10 +141,12 @@ void IspFlasher::writeImage(UpdateContext& context, FlashImage& image, ProgressS
     // The flash is checked while the device is still in ISP mode: a difference ends the
     // update with the firmware not started.
     if (options.verify) {
+        begin(UpdateStep::verifying, progressSink);
         verified = FlashReadBack(context).verifyFlash(image, progressSink);
         learnt.bytesVerified = verified ? verified->size() : 0;
     }
 
+    begin(UpdateStep::starting, progressSink);
     switch (options.afterUpdate()) {
     case AfterUpdate::go:
         context.goToAddress(layout::startAddress);
@@ -165,10 +174,15 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
     const std::int32_t sectors = context.sectorCount();
     const std::uint32_t size = image.size();
     TurboSession flasher(options.turboBaud);
+    learnt.turboStep = TurboStep::loading;
     flasher.start(context);
+    begin(UpdateStep::erasing, progressSink);
+    learnt.turboStep = TurboStep::erasing;
     flasher.prepareAndErase(0, static_cast<std::uint32_t>(sectors - 1));
     std::uint32_t crc = 0;
     std::uint32_t offset = 0;
+    begin(UpdateStep::writing, progressSink);
+    learnt.turboStep = TurboStep::writing;
     for (; offset < size; offset += layout::blockSize) {
         const std::span block(image.block(offset), layout::copyLength);
         const auto sector = static_cast<std::uint32_t>(layout::sectorOfOffset(offset, sectors));
@@ -178,10 +192,14 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
         progressSink.setProgress(percentDone(offset, size));
     }
     if (options.verify) {
+        begin(UpdateStep::verifying, progressSink);
+        learnt.turboStep = TurboStep::verifying;
         flasher.verify(offset, crc);
         // The flash's CRC covers every block written, the image and the filling after it.
         learnt.bytesVerified = size;
     }
+    begin(UpdateStep::starting, progressSink);
+    learnt.turboStep = TurboStep::starting;
     // The flasher runs in RAM: a reset ends it, into the firmware or into the boot loader.
     const AfterUpdate after = board ? options.afterUpdate() : AfterUpdate::go;
     if (after == AfterUpdate::go) {

@@ -4,6 +4,7 @@
 #include "flash/ProgressSink.h"
 #include "flash/ReadBackRange.h"
 #include "flash/UpdateOptions.h"
+#include "flash/UpdateOutcome.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,10 +15,12 @@ namespace sparwick {
 // What an update learnt of its board and did to it, as far as it got: for a record of the
 // board, whether the update succeeded or not.
 struct UpdateFacts {
-    std::uint32_t partId = 0;            // 0 until the handshake identified the part
-    std::optional<std::string> bootCode; // "major.minor", when asked for and answered
-    std::uint32_t bytesWritten = 0;      // bytes of the image copied to flash
-    std::uint32_t bytesVerified = 0;     // bytes read back and found as sent
+    std::uint32_t partId = 0;              // 0 until the handshake identified the part
+    std::optional<std::string> bootCode;   // "major.minor", when asked for and answered
+    std::uint32_t bytesWritten = 0;        // bytes of the image copied to flash
+    std::uint32_t bytesVerified = 0;       // bytes read back and found as sent
+    UpdateStep step = UpdateStep::loading; // the step under way, or the last one
+    TurboStep turboStep = TurboStep::none; // the same within the turbo flasher
 };
 class BoardReset;
 class FlashImage;
@@ -34,11 +37,9 @@ public:
     IspFlasher(const IspFlasher&) = delete;
     IspFlasher& operator=(const IspFlasher&) = delete;
 
-    bool program(ProgressSink& progressSink, std::string portName, bool highSpeed);
-    // The same update with the choices in options; with the default options it is the one
-    // above.
+    // With the default options it is the update the dialog's button runs.
     bool program(ProgressSink& progressSink, std::string portName, bool highSpeed,
-                 const UpdateOptions& options);
+                 const UpdateOptions& options = {});
 
     // What the last program with options.verify read back and found as sent; nothing
     // when it did not verify or did not get that far.
@@ -47,9 +48,10 @@ public:
     const UpdateFacts& facts() const { return learnt; }
 
 private:
+    void begin(UpdateStep step, ProgressSink& progressSink);
     // From "?" to the part's sector count.
-    static std::int32_t handshake(UpdateContext& context, ProgressSink& progressSink,
-                                  const UpdateOptions& options);
+    std::int32_t handshake(UpdateContext& context, ProgressSink& progressSink,
+                           const UpdateOptions& options);
     // Everything after the handshake: the erase, the blocks, the verify and the end.
     void writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
                     const UpdateOptions& options, std::optional<BoardReset>& board);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/UpdateOutcome.h"
+
 namespace sparwick {
 
 // Whatever shows an update's progress: the progress dialog, a terminal bar, a test.
@@ -14,6 +16,8 @@ public:
     virtual void setVerifyProgress(int /*percent*/) {}
     // An update that waits for its board (UpdateOptions::awaitBoard): a board answered.
     virtual void boardAnswered() {}
+    // The update moved on to step.
+    virtual void stepBegun(UpdateStep /*step*/) {}
 };
 
 } // namespace sparwick

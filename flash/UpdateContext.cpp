@@ -1,8 +1,8 @@
 #include "flash/UpdateContext.h"
 
 #include "flash/BoardReset.h"
-#include "flash/CommandLine.h"
 #include "flash/FlashLayout.h"
+#include "flash/IspLineBuffer.h"
 #include "flash/IspProtocol.h"
 #include "flash/UpdateMessages.h"
 #include "flash/Uuencode.h"
@@ -17,7 +17,7 @@
 namespace sparwick {
 namespace {
 
-using Line = CommandLine<isp::commandBufferSize>;
+using Line = IspLineBuffer<isp::commandBufferSize>;
 
 std::string_view received(const char* buffer, std::uint32_t bytesRead) {
     return {buffer, bytesRead};
@@ -92,11 +92,9 @@ void UpdateContext::exchange(const char* line, std::string_view expected,
 }
 
 bool UpdateContext::synchronize() {
-    if (options.awaitBoard) {
-        awaitBoard();
-    } else if (options.reset) {
+    if (options.reset) {
         resetIntoIsp();
-    } else {
+    } else if (!options.awaitBoard) {
         OsalSerialPort& port = OsalSerialPort::instance();
         port.purge(isp::purgeDelayMs);
         sendLine(isp::syncRequest.data());

@@ -25,7 +25,11 @@ class UpdateContext {
 public:
     explicit UpdateContext(const UpdateOptions& options = {});
 
-    // The handshake, in the order an update runs it.
+    // "?" until a board answers "Synchronized" (UpdateOptions::awaitBoard), before
+    // synchronize.
+    void awaitBoard();
+    // The handshake, in the order an update runs it. With UpdateOptions::awaitBoard the "?"
+    // has been answered already.
     bool synchronize();
     bool setEchoOff();
     bool unlock();
@@ -69,8 +73,6 @@ private:
     // line end is then read too), for an update that deals with it.
     bool refusedByProtection(std::string_view reply);
     std::int32_t identifyPart();
-    // "?" until a board answers "Synchronized" (UpdateOptions::awaitBoard).
-    void awaitBoard();
     // The board reset into ISP mode through the modem lines until it answers "?"
     // (UpdateOptions::reset), P0.14 released once it has.
     void resetIntoIsp();

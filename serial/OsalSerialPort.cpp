@@ -93,10 +93,6 @@ bool OsalSerialPort::guarded(Body&& body) {
     return result;
 }
 
-bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed) {
-    return selectPort(name, newHighSpeed, std::nullopt);
-}
-
 bool OsalSerialPort::selectPort(const std::string& name, bool newHighSpeed,
                                 std::optional<std::uint32_t> baud) {
     highSpeed = newHighSpeed;
@@ -156,7 +152,7 @@ std::uint32_t OsalSerialPort::baudRate() const {
 void OsalSerialPort::setBaudRate(std::uint32_t baud) {
     guarded([&] {
         if (openFlag) {
-            requireLineSettings(serialsys::setLineRate(portHandle, baud));
+            requireLineSettings(serialsys::changeLineRate(portHandle, baud, false));
         }
         chosenBaud = baud;
         return true;
@@ -206,7 +202,10 @@ bool OsalSerialPort::write(const char* bytes, std::int32_t length) {
 }
 
 bool OsalSerialPort::switchToBinaryLine(std::uint32_t baud) {
-    return guarded([&] { return openFlag && serialsys::setBinaryLine(portHandle, baud); });
+    return guarded([&] {
+        return openFlag &&
+               serialsys::changeLineRate(portHandle, baud, true) == serialsys::LineResult::ok;
+    });
 }
 
 serialsys::ModemResult OsalSerialPort::setModemLines(serialsys::ModemLines lines,

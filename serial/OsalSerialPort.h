@@ -21,12 +21,11 @@ public:
 
     // Stores the speed choice and makes name the open port. True when the port is open
     // on name, or name is already the current name (then nothing is opened or closed).
-    // False when name does not open; the previous port is then reopened.
-    bool selectPort(const std::string& name, bool highSpeed);
-    // The same with a line rate of its own in place of the speed's (any rate the system
-    // can set); highSpeed then stands only for the pause after each data line. Without a
-    // rate it is the selection above.
-    bool selectPort(const std::string& name, bool highSpeed, std::optional<std::uint32_t> baud);
+    // False when name does not open; the previous port is then reopened. With baud, the
+    // line's rate is that in place of the speed's (any rate the system can set), and
+    // highSpeed stands only for the pause after each data line.
+    bool selectPort(const std::string& name, bool highSpeed,
+                    std::optional<std::uint32_t> baud = std::nullopt);
 
     // Switches the line rate in the middle of a session: at once on an open port, and on
     // every later open until the next selectPort. A rate the system cannot set shows
@@ -51,7 +50,7 @@ public:
     // Waits delayMs, then discards whatever is pending in both directions.
     void purge(std::uint32_t delayMs);
 
-    // Switches the open port to a flasher's binary line (SerialSystem's setBinaryLine);
+    // Switches the open port to a flasher's binary line (SerialSystem's changeLineRate);
     // false when no port is open or the line cannot be set. Closing the port ends it.
     bool switchToBinaryLine(std::uint32_t baud);
 

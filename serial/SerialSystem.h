@@ -6,7 +6,7 @@
 #include <string>
 
 // What the serial channel and the port list need of the operating system, one call for
-// each Win32 call they are specified in terms of. Each operating system implements this
+// each Win32 call the channel is built on. Each operating system implements this
 // in a file of its own (posix/, win32/); the logic above it is shared.
 namespace sparwick::serialsys {
 
@@ -59,13 +59,11 @@ bool probePort(const std::string& devicePath);
 // driver offers it, the port is also asked for low latency until it is closed.
 // setStateFailed also for a rate the system cannot set.
 LineResult applyLineSettings(PortHandle port, std::uint32_t baud);
-// Changes only the rate of a port whose line settings have been applied.
-LineResult setLineRate(PortHandle port, std::uint32_t baud);
-
-// For a flasher in the device's RAM that talks binary: the rate baud (false for one the
-// system cannot set) and no software flow control, XON and XOFF being data; every other
-// setting as it is. The next open applies the channel's fixed settings again.
-bool setBinaryLine(PortHandle port, std::uint32_t baud);
+// Changes only the rate of a port whose line settings have been applied; with binary, for
+// a flasher in the device's RAM that talks binary, also turns software flow control off,
+// XON and XOFF being data (every other setting as it is; the next open applies the
+// channel's fixed settings again). setStateFailed also for a rate the system cannot set.
+LineResult changeLineRate(PortHandle port, std::uint32_t baud, bool binary);
 
 // Drives DTR and RTS to lines, both in one request where the system has one (TIOCMGET, then
 // one TIOCMSET); on Windows EscapeCommFunction, DTR written after RTS, since the USB CDC

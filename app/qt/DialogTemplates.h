@@ -4,7 +4,7 @@
 
 // The three dialogs as their Windows templates lay them out, in dialog units, with their
 // texts: the Qt dialogs are built from them so that they look like the Windows ones.
-namespace sparwick::app::qt::layout {
+namespace sparwick::app::qt::templates {
 
 struct Control {
     const char* text;
@@ -39,4 +39,4 @@ inline constexpr DialogRect productLine{36, 6, 150, 8};
 inline constexpr DialogRect noticeLine{36, 18, 119, 8};
 inline constexpr Control okButton{"OK", {186, 6, 50, 16}};
 
-} // namespace sparwick::app::qt::layout
+} // namespace sparwick::app::qt::templates

@@ -14,14 +14,14 @@ ProgressDialog::ProgressDialog(QWidget* mainDialog)
     // A caption and no close button, above every other window.
     : QDialog(mainDialog,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
-    , text(new QLabel(QString::fromLatin1(layout::progressMessage.text), this))
+    , text(new QLabel(QString::fromLatin1(templates::progressMessage.text), this))
     , bar(new QProgressBar(this)) {
-    setWindowTitle(QString::fromLatin1(layout::progressTitle));
+    setWindowTitle(QString::fromLatin1(templates::progressTitle));
     const DialogGeometry geometry(*this);
-    geometry.size(*this, layout::progressSize);
-    geometry.place(*text, layout::progressMessage.rect);
+    geometry.size(*this, templates::progressSize);
+    geometry.place(*text, templates::progressMessage.rect);
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    geometry.place(*bar, layout::progressBar);
+    geometry.place(*bar, templates::progressBar);
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);

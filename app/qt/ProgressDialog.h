@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/ProgressSink.h"
+#include "app/DialogUpdate.h"
 
 #include <QDialog>
 
@@ -13,7 +13,7 @@ namespace sparwick::app::qt {
 // dialog. The update holds the only thread, so every report paints this window and the
 // main dialog behind it on the spot. An update that verifies runs the bar a second time,
 // from 0, while it reads the flash back.
-class ProgressDialog : public QDialog, public ProgressSink {
+class ProgressDialog : public QDialog, public DialogProgress {
 public:
     explicit ProgressDialog(QWidget* mainDialog);
 
@@ -22,6 +22,8 @@ public:
 
     // Shows the window and paints it at once.
     void showNow();
+    void showWindow() override { showNow(); }
+    void hideWindow() override { hide(); }
 
     QString message() const;
     int position() const;

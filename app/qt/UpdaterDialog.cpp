@@ -1,14 +1,12 @@
 #include "app/qt/UpdaterDialog.h"
 
-#include "app/DialogChoices.h"
+#include "app/DialogUpdate.h"
 #include "app/qt/AboutDialog.h"
 #include "app/qt/DialogGeometry.h"
 #include "app/qt/DialogTemplates.h"
 #include "app/qt/PortItemDelegate.h"
 #include "app/qt/ProgressDialog.h"
 #include "app/qt/QtComboBoxItems.h"
-#include "flash/IspFlasher.h"
-#include "flash/UpdateOutcome.h"
 #include "serial/DeviceNames.h"
 
 #include <QAbstractItemView>
@@ -41,20 +39,20 @@ UpdaterDialog::UpdaterDialog(const std::vector<std::string>& portNames,
     , updateOptions(options)
     , ports(comboBox(this))
     , speeds(comboBox(this))
-    , update(new QPushButton(QString::fromLatin1(layout::updateButton.text), this))
-    , cancel(new QPushButton(QString::fromLatin1(layout::cancelButton.text), this))
-    , about(new QAction(QString::fromLatin1(layout::aboutItem), this)) {
+    , update(new QPushButton(QString::fromLatin1(templates::updateButton.text), this))
+    , cancel(new QPushButton(QString::fromLatin1(templates::cancelButton.text), this))
+    , about(new QAction(QString::fromLatin1(templates::aboutItem), this)) {
     setWindowTitle(QString::fromUtf8(productName));
     const DialogGeometry geometry(*this);
-    geometry.size(*this, layout::updaterSize);
-    geometry.place(*new QLabel(QString::fromLatin1(layout::portLabel.text), this),
-                   layout::portLabel.rect);
-    geometry.placeAtNaturalHeight(*ports, layout::portBox);
-    geometry.place(*new QLabel(QString::fromLatin1(layout::speedLabel.text), this),
-                   layout::speedLabel.rect);
-    geometry.placeAtNaturalHeight(*speeds, layout::speedBox);
-    geometry.place(*update, layout::updateButton.rect);
-    geometry.place(*cancel, layout::cancelButton.rect);
+    geometry.size(*this, templates::updaterSize);
+    geometry.place(*new QLabel(QString::fromLatin1(templates::portLabel.text), this),
+                   templates::portLabel.rect);
+    geometry.placeAtNaturalHeight(*ports, templates::portBox);
+    geometry.place(*new QLabel(QString::fromLatin1(templates::speedLabel.text), this),
+                   templates::speedLabel.rect);
+    geometry.placeAtNaturalHeight(*speeds, templates::speedBox);
+    geometry.place(*update, templates::updateButton.rect);
+    geometry.place(*cancel, templates::cancelButton.rect);
     // Neither button is the default: Enter is handled below, as the Windows dialog does.
     for (QPushButton* button : {update, cancel}) {
         button->setAutoDefault(false);
@@ -70,7 +68,7 @@ UpdaterDialog::UpdaterDialog(const std::vector<std::string>& portNames,
     connect(about, &QAction::triggered, this, &UpdaterDialog::showAbout);
 
     fillPortBox(portNames);
-    for (const char* item : layout::speedItems) {
+    for (const char* item : templates::speedItems) {
         speeds->addItem(QString::fromLatin1(item));
     }
     speeds->setCurrentIndex(0);
@@ -107,17 +105,7 @@ void UpdaterDialog::updateSoftware() {
     }
     ProgressDialog dialog(this);
     progress = &dialog;
-    runUpdate([this, &dialog] {
-        dialog.showNow();
-        const DialogChoices choices =
-            readChoices(QtComboBoxItems(*ports), QtComboBoxItems(*speeds));
-        IspFlasher flasher;
-        flasher.program(dialog, choices.portName, choices.highSpeed, updateOptions);
-        dialog.hide();
-    });
-    // After a failure: its message has been shown over the progress window, and only now
-    // does that go.
-    dialog.hide();
+    runDialogUpdate(dialog, QtComboBoxItems(*ports), QtComboBoxItems(*speeds), updateOptions);
     progress = nullptr;
 }
 

@@ -20,8 +20,19 @@ void repaintNow(HWND window) {
 
 } // namespace
 
-ProgressDialog::ProgressDialog(HINSTANCE module)
-    : Win32Dialog(module, IDD_PROGRESS_DIALOG) {}
+ProgressDialog::ProgressDialog(HINSTANCE module, HWND ownerWindow)
+    : Win32Dialog(module, IDD_PROGRESS_DIALOG)
+    , owner(ownerWindow) {}
+
+void ProgressDialog::showWindow() {
+    create(owner);
+    ::ShowWindow(window(), SW_SHOW);
+    ::UpdateWindow(window());
+}
+
+void ProgressDialog::hideWindow() {
+    destroyWindow();
+}
 
 void ProgressDialog::setProgress(int percent) {
     show(percent);

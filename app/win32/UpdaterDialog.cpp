@@ -1,12 +1,10 @@
 #include "app/win32/UpdaterDialog.h"
 
-#include "app/DialogChoices.h"
+#include "app/DialogUpdate.h"
 #include "app/win32/AboutDialog.h"
 #include "app/win32/ComboBox.h"
 #include "app/win32/ProgressDialog.h"
 #include "app/win32/ResourceIds.h"
-#include "flash/IspFlasher.h"
-#include "flash/UpdateOutcome.h"
 #include "serial/ComPortList.h"
 
 namespace sparwick::app {
@@ -96,21 +94,9 @@ bool UpdaterDialog::paintMinimised() {
 
 void UpdaterDialog::updateSoftware() {
     updating = true;
-    ProgressDialog progress(moduleInstance());
-    runUpdate([this, &progress] {
-        progress.create(window());
-        ::ShowWindow(progress.window(), SW_SHOW);
-        ::UpdateWindow(progress.window());
-        const DialogChoices choices =
-            readChoices(ComboBox(::GetDlgItem(window(), IDC_PORT_COMBO)),
-                        ComboBox(::GetDlgItem(window(), IDC_SPEED_COMBO)));
-        IspFlasher flasher;
-        flasher.program(progress, choices.portName, choices.highSpeed, updateOptions);
-        progress.destroyWindow();
-    });
-    // After a failure: its message has been shown over the progress window, and only now
-    // does that go.
-    progress.destroyWindow();
+    ProgressDialog progress(moduleInstance(), window());
+    runDialogUpdate(progress, ComboBox(::GetDlgItem(window(), IDC_PORT_COMBO)),
+                    ComboBox(::GetDlgItem(window(), IDC_SPEED_COMBO)), updateOptions);
     updating = false;
 }
 

@@ -10,7 +10,7 @@
 
 namespace sparwick::cli {
 
-int runSupervised(const SupervisedRun& run) {
+int runSupervised(const ProductionLineRun& run) {
     LineSupervisor supervisor(run, ::isatty(STDOUT_FILENO) == 1);
     if (const auto refused = supervisor.prepare()) {
         return *refused;

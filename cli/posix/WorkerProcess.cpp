@@ -115,6 +115,14 @@ void WorkerProcess::signal(int number) {
     }
 }
 
+void WorkerProcess::resume() {
+    signal(SIGCONT);
+}
+
+void WorkerProcess::kill() {
+    signal(SIGKILL);
+}
+
 std::optional<int> WorkerProcess::exitStatus() {
     if (!status && pid > 0) {
         int raw = 0;

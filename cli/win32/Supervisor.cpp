@@ -85,7 +85,7 @@ private:
 
 } // namespace
 
-int runSupervised(const SupervisedRun& run) {
+int runSupervised(const ProductionLineRun& run) {
     LiveConsole console;
     LineSupervisor supervisor(run, console.isLive());
     if (const auto refused = supervisor.prepare()) {

@@ -211,6 +211,14 @@ void WorkerProcess::signal(int) {
     }
 }
 
+void WorkerProcess::resume() {}
+
+void WorkerProcess::kill() {
+    if (!status) {
+        ::TerminateProcess(handles->process.hProcess, 1);
+    }
+}
+
 std::optional<int> WorkerProcess::exitStatus() {
     DWORD code = 0;
     if (!status && ::WaitForSingleObject(handles->process.hProcess, 0) == WAIT_OBJECT_0 &&

@@ -387,11 +387,9 @@ LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
     return LineResult::ok;
 }
 
-namespace {
-
 // The rate of an open port, and with binary the end of XON/XOFF: a flasher's binary data
 // holds 0x11 and 0x13 like any other byte.
-LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
+LineResult changeLineRate(PortHandle port, std::uint32_t baud, bool binary) {
     PosixPort* p = portOf(port);
     termios tio{};
     if (!p || ::tcgetattr(p->fd, &tio) != 0) {
@@ -405,16 +403,6 @@ LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
     }
     p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
     return LineResult::ok;
-}
-
-} // namespace
-
-LineResult setLineRate(PortHandle port, std::uint32_t baud) {
-    return changeRate(port, baud, false);
-}
-
-bool setBinaryLine(PortHandle port, std::uint32_t baud) {
-    return changeRate(port, baud, true) == LineResult::ok;
 }
 
 ModemResult setModemLines(PortHandle port, ModemLines lines) {

@@ -118,11 +118,9 @@ void releaseOpenPortsNow() noexcept {
     }
 }
 
-namespace {
-
 // The rate of an open port, and with binary the end of XON/XOFF: a flasher's binary data
 // holds 0x11 and 0x13 like any other byte.
-LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
+LineResult changeLineRate(PortHandle port, std::uint32_t baud, bool binary) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(port), &dcb)) {
@@ -134,16 +132,6 @@ LineResult changeRate(PortHandle port, std::uint32_t baud, bool binary) {
         dcb.fInX = 0;
     }
     return ::SetCommState(handleOf(port), &dcb) ? LineResult::ok : LineResult::setStateFailed;
-}
-
-} // namespace
-
-LineResult setLineRate(PortHandle port, std::uint32_t baud) {
-    return changeRate(port, baud, false);
-}
-
-bool setBinaryLine(PortHandle port, std::uint32_t baud) {
-    return changeRate(port, baud, true) == LineResult::ok;
 }
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {

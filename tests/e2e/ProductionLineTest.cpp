@@ -2,18 +2,25 @@
 // of its own; a station that waits for each board; the record of every board. Each case
 // is a fault a line would meet: a board that fails, a worker that dies, Ctrl-C, the
 // supervisor killed, a record that cannot be written, one port named twice.
+#include "flash/IspFlasher.h"
+#include "serial/DeviceNames.h"
 #include "sim/SimulatedDevice.h"
 #include "tests/e2e/UpdateRun.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <poll.h>
 #include <sstream>
+#include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace sparwick {
@@ -110,6 +117,17 @@ pid_t workerOf(pid_t supervisor, const std::string& port) {
     return -1;
 }
 
+// The line settings of the terminal at path that an update changes, as text.
+std::string lineSettings(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings{};
+    ::tcgetattr(fd, &settings);
+    ::close(fd);
+    return std::to_string(settings.c_iflag) + " " + std::to_string(settings.c_oflag) + " " +
+           std::to_string(settings.c_cflag) + " " + std::to_string(settings.c_lflag) + " " +
+           std::to_string(::cfgetospeed(&settings));
+}
+
 TEST(ProductionLine, SeveralBoardsOfWhichOneFailsAreEachRecorded) {
     Scratch scratch;
     sim::SimulatedDevice good(sim::DeviceOptions{});
@@ -147,6 +165,7 @@ TEST(ProductionLine, SeveralBoardsOfWhichOneFailsAreEachRecorded) {
 TEST(ProductionLine, KilledWorkerAndCtrlCTouchNoOtherBoardAndLeaveThePortsUsable) {
     sim::SimulatedDevice first(sim::DeviceOptions{});
     sim::SimulatedDevice second(sim::DeviceOptions{});
+    const std::string firstBefore = lineSettings(first.ptyPath());
     test::ChildProcess supervisor(
         {cli, "--port", first.path(), "--port", second.path(), "--speed", "low"}, ChildSetup{});
     ASSERT_TRUE(readUntil(supervisor, first.path() + ": progress 3%"));
@@ -162,6 +181,9 @@ TEST(ProductionLine, KilledWorkerAndCtrlCTouchNoOtherBoardAndLeaveThePortsUsable
     EXPECT_NE(run.err.find(second.path() + ": Update interrupted"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("Left incomplete: " + second.path()), std::string::npos) << run.out;
 
+    // The killed worker could not put its port back; the supervisor did.
+    EXPECT_EQ(lineSettings(first.ptyPath()), firstBefore);
+
     // Both boards, power-cycled as a technician would, take the next run.
     first.powerCycle();
     second.powerCycle();
@@ -170,6 +192,47 @@ TEST(ProductionLine, KilledWorkerAndCtrlCTouchNoOtherBoardAndLeaveThePortsUsable
     EXPECT_EQ(next.exitStatus, 0) << next.err;
     EXPECT_TRUE(holdsImage(first.flash()));
     EXPECT_TRUE(holdsImage(second.flash()));
+}
+
+// A worker stopped (SIGSTOP) does not hear the first Ctrl-C; the second ends it.
+TEST(ProductionLine, ASecondCtrlCEndsAStoppedWorker) {
+    sim::SimulatedDevice device(sim::DeviceOptions{});
+    sim::SimulatedDevice other(sim::DeviceOptions{});
+    test::ChildProcess supervisor(
+        {cli, "--port", device.path(), "--port", other.path(), "--speed", "low"}, ChildSetup{});
+    ASSERT_TRUE(readUntil(supervisor, device.path() + ": progress 3%"));
+    const pid_t worker = workerOf(supervisor.id(), device.path());
+    ASSERT_GT(worker, 0);
+    ::kill(worker, SIGSTOP);
+    supervisor.signal(SIGINT);
+    ASSERT_TRUE(test::eventually([&] { return workerOf(supervisor.id(), other.path()) < 0; }, 10s));
+    supervisor.signal(SIGINT);
+    const auto run = supervisor.wait(20s);
+    EXPECT_EQ(run.exitStatus, 130) << run.err;
+    EXPECT_NE(run.err.find("ending the workers"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(device.path() + ": Update interrupted"), std::string::npos) << run.err;
+}
+
+// A station's board counts from its answer to "?": one that then fails at the sync word is
+// a board that failed, not a port without one.
+TEST(ProductionLine, ABoardThatAnswersAndThenFailsAtTheSyncWordIsOne) {
+    sim::DeviceOptions options;
+    options.faults.push_back(*sim::parseFaultRule("sync-word=garble", nullptr));
+    sim::SimulatedDevice device(options);
+    test::MessageRecorder messages;
+    standFor("COM97", device.path());
+    struct Answers : ProgressSink {
+        bool answered = false;
+        void setProgress(int) override {}
+        void boardAnswered() override { answered = true; }
+    } sink;
+    const UpdateOutcome outcome = runUpdate([&sink](IspFlasher& flasher) {
+        flasher.program(sink, "COM97", true, UpdateOptions{.awaitBoard = true});
+    });
+    standFor("COM97", "");
+    EXPECT_TRUE(sink.answered);
+    EXPECT_EQ(outcome.end, UpdateEnd::failed);
+    EXPECT_EQ(outcome.step, UpdateStep::synchronizing);
 }
 
 TEST(ProductionLine, UnusableRecordOrOnePortNamedTwiceTouchesNoBoard) {
@@ -249,6 +312,42 @@ TEST(ProductionLine, StationUpdatesEachBoardAndWaitsForAFailedOneToBePowerCycled
     for (const char* board : {"board-1.bin", "board-2.bin", "board-3.bin"}) {
         EXPECT_TRUE(holdsImage(fileBytes(scratch.dir / board))) << board;
     }
+}
+
+// A station waits for a port that another program holds, and shows its name escaped.
+TEST(ProductionLine, StationWaitsForABusyPortAndEscapesItsName) {
+    Scratch scratch;
+    Line line(scratch, {"--boards", "1"});
+    ASSERT_EQ(line.process.readLine(10s), "ready " + line.link);
+    const std::string odd = (scratch.dir / "lpc\x1b[2J").string();
+    fs::create_symlink(line.link, odd);
+    const int holder = ::open(line.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    int errors[2];
+    ASSERT_EQ(::pipe2(errors, O_CLOEXEC), 0);
+    ChildSetup setup;
+    setup.err = ChildSetup::Stream::descriptor;
+    setup.errFd = errors[1];
+    test::ChildProcess station({cli, "--port", odd, "--station", "--count", "1", "--fast"}, setup);
+    ::close(errors[1]);
+    // Its first worker finds the port busy; the station says so and waits.
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (said.find("trying again") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{errors[0], POLLIN, 0};
+        char buffer[512];
+        const ssize_t n =
+            ::poll(&ready, 1, 1000) > 0 ? ::read(errors[0], buffer, sizeof buffer) : 0;
+        said.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    }
+    ::close(holder);
+    const auto run = station.wait(30s);
+    ::close(errors[0]);
+    EXPECT_EQ(run.exitStatus, 0) << said << run.out;
+    EXPECT_NE(said.find("lpc\\x1b[2J: the port cannot be used now (busy: "), std::string::npos)
+        << said;
+    EXPECT_EQ((run.out + said).find('\x1b'), std::string::npos);
 }
 
 TEST(ProductionLine, RecordKeepsEveryFinishedBoardWhenTheSupervisorIsKilled) {

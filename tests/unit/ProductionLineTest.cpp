@@ -2,6 +2,7 @@
 // the image's fingerprint, the workers' event stream, and telling one port named twice
 // from two ports.
 #include "cli/BoardRecord.h"
+#include "cli/LineRecord.h"
 #include "cli/PortSet.h"
 #include "cli/Sha256.h"
 #include "cli/TerminalPath.h"
@@ -80,6 +81,11 @@ TEST(BoardRecord, OneJsonLineWithEveryField) {
     const std::string line = formatRecord(r);
     EXPECT_NE(line.find(R"("part_id":null,"part_name":null,"boot_code":null)"), std::string::npos)
         << line;
+
+    // A port's name keeps bytes that are not UTF-8, and its backslashes, recoverable.
+    r.port = "/tmp/a\\xff\xff\xc3\xa9";
+    EXPECT_NE(formatRecord(r).find(R"("port":"/tmp/a\\\\xff\\xffé")"), std::string::npos)
+        << formatRecord(r);
 }
 
 TEST(WorkerStream, EventsComeThroughAsSentAndStrayLinesAreNotEvents) {
@@ -90,7 +96,18 @@ TEST(WorkerStream, EventsComeThroughAsSentAndStrayLinesAreNotEvents) {
         {Kind::verified, 241028, ""},
         {Kind::bootCode, 0, "2.12"},
         {Kind::message, 0, "Software upgrade failed. Could not\n\t1. \\n stays\r"},
+        {Kind::step, 0, "erasing"},
     };
+    WorkerEvent ended;
+    ended.kind = Kind::outcome;
+    ended.outcome = {UpdateEnd::failed, UpdateStep::writing, TurboStep::writing,
+                     "Software upgrade failed. Turbo flasher: write\nsecond line", std::nullopt};
+    const auto back = parseEvent(formatEvent(ended));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->outcome.end, UpdateEnd::failed);
+    EXPECT_EQ(back->outcome.step, UpdateStep::writing);
+    EXPECT_EQ(back->outcome.turboStep, TurboStep::writing);
+    EXPECT_EQ(back->outcome.message, ended.outcome.message);
     for (const WorkerEvent& sent : events) {
         const std::string line = formatEvent(sent);
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
@@ -100,7 +117,8 @@ TEST(WorkerStream, EventsComeThroughAsSentAndStrayLinesAreNotEvents) {
         EXPECT_EQ(got->number, sent.number);
         EXPECT_EQ(got->text, sent.text);
     }
-    for (const char* stray : {"progress 5%", "@progress", "@progress 5x", "@nonsense 1", ""}) {
+    for (const char* stray : {"progress 5%", "@progress", "@progress 5x", "@nonsense 1", "",
+                              "@outcome passed nowhere none text", "@outcome passed"}) {
         EXPECT_FALSE(parseEvent(stray)) << stray;
     }
 }
@@ -155,7 +173,13 @@ TEST(PortSet, OneDeviceUnderTwoNamesIsRefusedAndUsbPortsComeInOrder) {
         {{second.slavePath(), usb2.string()},
          second.slavePath() + " and " + usb2.string() + " are the same port"},
         {{"usb"}, "COM33"}, // every USB port: ttyUSB0 and ttyACM0 are one device
+        // A bare name is a file in the working directory.
+        {{"ttyUSB2", usb2.string()}, "ttyUSB2 and " + usb2.string() + " are the same port"},
     };
+    const fs::path before = fs::current_path();
+    fs::current_path(devices.dir);
+    // The record's device for a bare name is its absolute path.
+    EXPECT_EQ(LineRecord::deviceOf("ttyUSB2"), usb2.string());
     for (const Case& c : cases) {
         const PortSet set = choosePorts(c.ports);
         SCOPED_TRACE(c.ports.front() + " " + c.ports.back());
@@ -166,6 +190,7 @@ TEST(PortSet, OneDeviceUnderTwoNamesIsRefusedAndUsbPortsComeInOrder) {
             EXPECT_EQ(set.refusal, c.refusal);
         }
     }
+    fs::current_path(before);
 }
 
 } // namespace

@@ -14,11 +14,11 @@ namespace sparwick {
 // zero-terminated. Numbers are plain decimal: no leading zeros, sign or fill. A line that
 // would not fit with its terminator is refused before anything is sent.
 template <std::size_t Capacity>
-class CommandLine {
+class IspLineBuffer {
 public:
-    CommandLine() { buffer[0] = '\0'; }
+    IspLineBuffer() { buffer[0] = '\0'; }
 
-    CommandLine& text(std::string_view piece) {
+    IspLineBuffer& text(std::string_view piece) {
         if (piece.size() >= Capacity - length) {
             throw InvalidArgumentError{};
         }
@@ -29,10 +29,10 @@ public:
         return *this;
     }
 
-    CommandLine& character(char c) { return text(std::string_view(&c, 1)); }
+    IspLineBuffer& character(char c) { return text(std::string_view(&c, 1)); }
 
     template <typename Integer>
-    CommandLine& number(Integer value) {
+    IspLineBuffer& number(Integer value) {
         char digits[12];
         auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
         return text(std::string_view(digits, static_cast<std::size_t>(end - digits)));
