@@ -13,8 +13,9 @@ namespace sparwick::app {
 // well, in any case, as Windows programs take their switches.
 enum class OptionStyle { posix, windows };
 
-// What the dialog programs take on their command line: --fast and --verify, each switching
-// on what the build may have switched on already. Nothing switches a built-in choice off.
+// What the dialog programs take on their command line: --fast, --verify and --reset (the
+// board reset through DTR and RTS, wired dtr-rts, or --reset=WIRING), each switching on what
+// the build may have switched on already. Nothing switches a built-in choice off.
 struct DialogCommandLine {
     UpdateOptions options;
     // The first argument not understood, if any.
@@ -24,7 +25,8 @@ struct DialogCommandLine {
 DialogCommandLine parseDialogCommandLine(std::span<const std::string> arguments,
                                          const UpdateOptions& builtIn, OptionStyle style);
 
-// The choices the vendor built the dialog program with (SPARWICK_FAST, SPARWICK_VERIFY).
+// The choices the vendor built the dialog program with (SPARWICK_FAST, SPARWICK_VERIFY,
+// SPARWICK_RESET).
 UpdateOptions builtInOptions();
 
 // What the program says about an argument it does not know.

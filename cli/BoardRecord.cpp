@@ -141,6 +141,7 @@ std::string formatRecord(const BoardRecord& r) {
     field("seconds", number(r.seconds));
     field("version", jsonString(r.version));
     field("image_sha256", jsonString(r.imageSha256));
+    field("reset", r.reset ? jsonString(*r.reset) : "null");
     field("port_passed", std::to_string(r.portPassed));
     field("port_failed", std::to_string(r.portFailed));
     field("passed", std::to_string(r.passed));

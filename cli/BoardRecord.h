@@ -27,6 +27,9 @@ struct BoardRecord {
     double seconds = 0;
     std::string version;
     std::string imageSha256;
+    // How the board was put into ISP mode: the wiring its RESET and P0.14 were driven
+    // through (--reset), or nothing when by hand.
+    std::optional<std::string> reset;
     // The station's counts once this board is counted: this port's and all ports'.
     unsigned portPassed = 0;
     unsigned portFailed = 0;

@@ -79,6 +79,7 @@ std::string LineRecord::write(const LineModel& model, const LineModel::Port& por
     entry.seconds = port.seconds;
     entry.version = versionText;
     entry.imageSha256 = imageSha256;
+    entry.reset = resetWiring;
     entry.portPassed = port.passed;
     entry.portFailed = port.failed;
     entry.passed = model.passed();

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace sparwick::cli {
 
@@ -17,6 +18,8 @@ public:
     // otherwise its exit status (the reason has been shown).
     std::optional<int> open(const std::string& path);
     bool keeping() const { return !path.empty() && !broken; }
+    // Every board is reset through this wiring (--reset); without, by hand.
+    void resetThrough(std::string wiring) { resetWiring = std::move(wiring); }
 
     // The port's last board, as the model has it at steadyNow (wallNow on the calendar);
     // why it could not be written, after which nothing more is.
@@ -33,6 +36,7 @@ private:
     bool broken = false;
     std::string host;
     std::string imageSha256;
+    std::optional<std::string> resetWiring;
 };
 
 } // namespace sparwick::cli

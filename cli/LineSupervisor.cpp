@@ -25,6 +25,9 @@ LineSupervisor::LineSupervisor(const ProductionLineRun& choices, bool terminal)
     , workers(choices.ports.size()) {}
 
 std::optional<int> LineSupervisor::prepare() {
+    if (run.options.reset) {
+        record.resetThrough(run.options.reset->text());
+    }
     return record.open(run.logPath);
 }
 
@@ -49,6 +52,14 @@ std::vector<std::string> LineSupervisor::workerArguments(const std::string& port
     }
     if (run.options.turbo) {
         args.insert(args.end(), {"--turbo", "--baud", std::to_string(run.options.turboBaud)});
+    }
+    if (run.options.reset) {
+        args.insert(args.end(), {"--reset", run.options.reset->text(), "--reset-hold",
+                                 std::to_string(run.options.resetTimings.holdMs), "--reset-wait",
+                                 std::to_string(run.options.resetTimings.waitMs)});
+    }
+    if (run.options.after) {
+        args.insert(args.end(), {"--after", std::string(afterUpdateName(*run.options.after))});
     }
     if (run.station) {
         args.emplace_back("--await-board");

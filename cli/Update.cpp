@@ -4,6 +4,7 @@
 #include "cli/ProgressPrinter.h"
 #include "cli/WorkerStream.h"
 #include "flash/IspFlasher.h"
+#include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
 #include "platform/MessageBox.h"
 #include "serial/ComPortList.h"
@@ -135,6 +136,11 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
         bar.finishLine();
         if (!outcome.message.empty()) {
             print(outcome.passed() ? stdout : stderr, outcome.message);
+        }
+        // The lines were let go on the way out: the next run resets the board again.
+        if (options.reset &&
+            (outcome.end == UpdateEnd::failed || outcome.end == UpdateEnd::fatal)) {
+            print(stderr, msg::resetRecovery);
         }
         if (!checked.empty()) {
             print(stdout, checked);

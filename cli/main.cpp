@@ -83,10 +83,12 @@ CLI::Validator decimal(const std::string& why, std::uint32_t least) {
 
 std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
-           "                    [--turbo]\n"
+           "                    [--turbo] [--reset WIRING [--reset-hold MS] [--reset-wait MS]]\n"
+           "                    [--after go|reset|stay]\n"
            "       sparwick-cli --port PORT --check [--speed high|low] [--turbo [--baud RATE]]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
+           "                    [--reset WIRING] [--after go|reset|stay]\n"
            "       sparwick-cli --simulate [--part " +
            partList("|", false) +
            "] [--speed high|low | --baud RATE]\n"
@@ -121,6 +123,10 @@ struct Choices {
     CLI::Option* listFlag = nullptr;
     CLI::Option* checkFlag = nullptr;
     CLI::Option* countOption = nullptr;
+    std::string wiring;
+    std::string after;
+    CLI::Option* resetOption = nullptr;
+    CLI::Option* afterOption = nullptr;
 };
 
 // The options of a single update: the port, the line, the simulated device.
@@ -212,6 +218,74 @@ void addLineOptions(CLI::App& app, Choices& c) {
     c.checkFlag->excludes(logOption)->excludes("--verify")->excludes("--fast");
 }
 
+// The board reset through the adapter's modem lines, and what ends an update.
+void addResetOptions(CLI::App& app, Choices& c) {
+    c.resetOption =
+        app.add_option("--reset", c.wiring,
+                       "reset the board into ISP mode (and after the update into its firmware) "
+                       "through the adapter's modem lines: dtr-rts (DTR drives RESET, RTS drives "
+                       "P0.14) or rts-dtr, with ,invert where an asserted line is a high pin")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    return ResetWiring::parse(text)
+                               ? ""
+                               : text + " is not a wiring: dtr-rts or rts-dtr, each with an "
+                                        "optional ,invert";
+                },
+                ""))
+            ->type_name("WIRING");
+    app.add_option("--reset-hold", c.options.resetTimings.holdMs,
+                   "with --reset: how long RESET is held low, in ms")
+        ->check(CLI::Range(1u, 5000u))
+        ->needs(c.resetOption)
+        ->capture_default_str();
+    app.add_option("--reset-wait", c.options.resetTimings.waitMs,
+                   "with --reset: the wait after RESET's release before the first \"?\", in ms "
+                   "(long enough for a reset supervisor chip)")
+        ->check(CLI::Range(0u, 5000u))
+        ->needs(c.resetOption)
+        ->capture_default_str();
+    c.afterOption =
+        app.add_option("--after", c.after,
+                       "what a successful update does with the board: go (the boot loader "
+                       "starts the firmware; the default without --reset), reset (a RESET "
+                       "pulse starts it as from power-on; the default with --reset) or stay "
+                       "(the boot loader waits)")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    return parseAfterUpdate(text) ? "" : text + " is not one of go, reset, stay";
+                },
+                ""));
+    c.resetOption->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(c.checkFlag);
+    c.afterOption->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(c.checkFlag);
+}
+
+// --reset and --after into the options: a usage error's status for a combination that
+// cannot work.
+std::optional<int> takeReset(Choices& c) {
+    if (c.resetOption->count() != 0) {
+        c.options.reset = ResetWiring::parse(c.wiring);
+    }
+    if (c.afterOption->count() != 0) {
+        c.options.after = parseAfterUpdate(c.after);
+    }
+    if (c.options.after == AfterUpdate::reset && !c.options.reset) {
+        return usageError("--after reset needs --reset: only a board wired to the adapter's "
+                          "modem lines can be reset");
+    }
+    if (c.options.after == AfterUpdate::stay && c.options.turbo && !c.options.reset) {
+        return usageError("--after stay with --turbo needs --reset: the flasher runs in the "
+                          "device's RAM until a reset brings the boot loader back");
+    }
+    if (c.options.reset && c.line.station) {
+        return usageError("--station excludes --reset: a reset brings every board back into "
+                          "software upgrade mode, so the station would update the same board "
+                          "again and again; reset the boards by hand, or update each with "
+                          "--reset on its own");
+    }
+    return std::nullopt;
+}
+
 // --baud as the rate of the boot loader's line or, with --turbo, of the flasher's: a usage
 // error's status when it is neither.
 std::optional<int> takeBaud(Choices& c) {
@@ -295,6 +369,7 @@ int main(int argc, char** argv) {
     Choices choices;
     addUpdateOptions(app, choices);
     addLineOptions(app, choices);
+    addResetOptions(app, choices);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -304,6 +379,9 @@ int main(int argc, char** argv) {
         return usageError(e.what());
     }
     if (const auto refused = takeBaud(choices)) {
+        return *refused;
+    }
+    if (const auto refused = takeReset(choices)) {
         return *refused;
     }
     return run(choices);

@@ -1,5 +1,6 @@
 #include "flash/IspFlasher.h"
 
+#include "flash/BoardReset.h"
 #include "flash/FlashImage.h"
 #include "flash/FlashLayout.h"
 #include "flash/FlashReadBack.h"
@@ -45,9 +46,13 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     startRun();
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);
-    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    std::optional<BoardReset> board;
+    UpdateContext context(openPort(portName, highSpeed, options));
+    if (options.reset) {
+        board.emplace(*options.reset, options.resetTimings);
+        board->requireLines(portName);
+    }
     const std::int32_t sectors = greet(context, progressSink, options);
-    const std::int32_t last = sectors - 1;
 
     // An image the part cannot hold is refused before the erase, so that a device that
     // cannot take it keeps the firmware it has.
@@ -55,10 +60,33 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
         abortWithMessage(msg::invalidPrepareSector);
     }
 
+    try {
+        writeImage(context, image, progressSink, options, board);
+    } catch (const CodeReadProtected&) {
+        // The protection lets every sector be erased at once, its word with them; the
+        // reset that follows reads it again, from blank flash, and the board stays in its
+        // boot loader whatever P0.14 does, as it holds no valid code.
+        context.prepareSectors(0, sectors - 1);
+        context.eraseSectors(0, sectors - 1);
+        greet(context, progressSink, options);
+        try {
+            writeImage(context, image, progressSink, options, board);
+        } catch (const CodeReadProtected&) {
+            abortWithMessage(msg::protectionStays);
+        }
+    }
+    showMessage(msg::success);
+    return true;
+}
+
+void IspFlasher::writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
+                            const UpdateOptions& options, std::optional<BoardReset>& board) {
+    const std::int32_t sectors = context.sectorCount();
+    const std::int32_t last = sectors - 1;
+    const std::uint32_t size = image.size();
     if (options.turbo) {
-        programThroughFlasher(context, image, progressSink, options);
-        showMessage(msg::success);
-        return true;
+        programThroughFlasher(context, image, progressSink, options, board);
+        return;
     }
 
     begin(UpdateStep::erasing, progressSink);
@@ -87,9 +115,25 @@ bool IspFlasher::program(ProgressSink& progressSink, std::string portName, bool 
     }
 
     begin(UpdateStep::starting, progressSink);
-    context.goToAddress(layout::startAddress);
-    showMessage(msg::success);
-    return true;
+    switch (options.afterUpdate()) {
+    case AfterUpdate::go:
+        context.goToAddress(layout::startAddress);
+        break;
+    case AfterUpdate::reset:
+        restartOrGo(context, board);
+        break;
+    case AfterUpdate::stay:
+        break;
+    }
+}
+
+void IspFlasher::restartOrGo(UpdateContext& context, std::optional<BoardReset>& board) {
+    // Only a wired board can be reset; without the wiring the go is the way to start it.
+    if (board) {
+        board->restart();
+    } else {
+        context.goToAddress(layout::startAddress);
+    }
 }
 
 void IspFlasher::startRun() {
@@ -176,7 +220,8 @@ std::vector<std::uint32_t> IspFlasher::check(ProgressSink& progressSink, std::st
 }
 
 void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image,
-                                       ProgressSink& progressSink, const UpdateOptions& options) {
+                                       ProgressSink& progressSink, const UpdateOptions& options,
+                                       std::optional<BoardReset>& board) {
     const std::int32_t sectors = context.sectorCount();
     const std::uint32_t size = image.size();
     const std::uint32_t blocks = (size + layout::blockSize - 1) / layout::blockSize;
@@ -260,7 +305,16 @@ void IspFlasher::programThroughFlasher(UpdateContext& context, FlashImage& image
     }
     begin(UpdateStep::starting, progressSink);
     learnt.turboStep = TurboStep::starting;
-    flasher.go();
+    // The flasher runs in RAM: a reset ends it, into the firmware or into the boot loader.
+    const AfterUpdate after = board ? options.afterUpdate() : AfterUpdate::go;
+    if (after == AfterUpdate::go) {
+        flasher.go();
+    } else if (after == AfterUpdate::reset) {
+        board->restart();
+    } else {
+        board->holdIntoIsp();
+        board->releaseIsp();
+    }
 }
 
 } // namespace sparwick

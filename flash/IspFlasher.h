@@ -23,6 +23,7 @@ struct UpdateFacts {
     UpdateStep step = UpdateStep::loading; // the step under way, or the last one
     TurboStep turboStep = TurboStep::none; // the same within the turbo flasher
 };
+class BoardReset;
 class FlashImage;
 class UpdateContext;
 
@@ -65,9 +66,15 @@ private:
     // The handshake, the unlock and the part: the part's sector count.
     std::int32_t greet(UpdateContext& context, ProgressSink& progressSink,
                        const UpdateOptions& options);
+    // Everything after the handshake: the erase, the blocks, the verify and the end.
+    void writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
+                    const UpdateOptions& options, std::optional<BoardReset>& board);
     // The blocks, the verify and the go through the turbo flasher, after the handshake.
     void programThroughFlasher(UpdateContext& context, FlashImage& image,
-                               ProgressSink& progressSink, const UpdateOptions& options);
+                               ProgressSink& progressSink, const UpdateOptions& options,
+                               std::optional<BoardReset>& board);
+    // AfterUpdate::reset: a RESET pulse where the board is wired for it, else the go.
+    static void restartOrGo(UpdateContext& context, std::optional<BoardReset>& board);
 
     CarriedImage carried;
     std::optional<ReadBackRange> verified;

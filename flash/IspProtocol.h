@@ -23,6 +23,8 @@ inline constexpr std::string_view echoOffReply = "A 0\r\n0\r\n";
 inline constexpr std::string_view unlock = "U 23130\r\n";
 inline constexpr std::string_view readPartId = "J\r\n";
 inline constexpr std::string_view success = "0\r\n"; // CMD_SUCCESS
+// CODE_READ_PROTECTION_ENABLED: the part's protection forbids the command.
+inline constexpr std::string_view protectionRefusal = "19\r\n";
 inline constexpr std::string_view checksumAccepted = "OK\r\n";
 // The device's answer to a checksum that does not match the lines it received: send the
 // same lines again. It is longer than "OK\r\n"; a reply that begins with its first
@@ -56,6 +58,8 @@ inline constexpr std::array<std::uint32_t, 6> autobaudRates = {9600,  19200,  38
 inline constexpr std::uint32_t replyTimeoutMs = 1000;
 // Before "?": wait this long, then discard whatever is pending.
 inline constexpr std::uint32_t purgeDelayMs = 1;
+// Resets into ISP mode through the modem lines before a silent board is given up.
+inline constexpr std::uint32_t resetAttempts = 3;
 
 // Buffers: a command line with its line end and terminator, a reply with its terminator.
 inline constexpr std::size_t commandBufferSize = 32;

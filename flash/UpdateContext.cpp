@@ -1,5 +1,6 @@
 #include "flash/UpdateContext.h"
 
+#include "flash/BoardReset.h"
 #include "flash/FlashLayout.h"
 #include "flash/IspLineBuffer.h"
 #include "flash/IspProtocol.h"
@@ -53,8 +54,35 @@ void UpdateContext::expectReply(std::string_view expected, std::string_view fail
     std::uint32_t bytesRead = 0;
     readReply(reply, bytesRead, static_cast<std::int32_t>(expected.size()));
     if (received(reply, bytesRead) != expected) {
+        if (refusedByProtection(received(reply, bytesRead))) {
+            if (options.reset) {
+                throw CodeReadProtected();
+            }
+            abortWithMessage(std::string(failure) + std::string(msg::protectionNamed));
+        }
         abortWithMessage(failure);
     }
+}
+
+bool UpdateContext::refusedByProtection(std::string_view reply) {
+    // Only the choices beyond the specified update look: its messages stay as they are.
+    if (!options.reset && !options.turbo && !options.verify) {
+        return false;
+    }
+    // A reply read to the expected one's length holds the refusal's start, its line end
+    // still on the way.
+    const std::string_view refusal = isp::protectionRefusal;
+    if (reply.size() > refusal.size() || reply.size() + 1 < refusal.size() ||
+        !refusal.starts_with(reply)) {
+        return false;
+    }
+    if (reply.size() < refusal.size()) {
+        char rest[isp::replyBufferSize];
+        std::uint32_t bytesRead = 0;
+        readReply(rest, bytesRead, static_cast<std::int32_t>(refusal.size() - reply.size()));
+        return received(rest, bytesRead) == refusal.substr(reply.size());
+    }
+    return true;
 }
 
 void UpdateContext::exchange(const char* line, std::string_view expected,
@@ -64,7 +92,9 @@ void UpdateContext::exchange(const char* line, std::string_view expected,
 }
 
 bool UpdateContext::synchronize() {
-    if (!options.awaitBoard) {
+    if (options.reset) {
+        resetIntoIsp();
+    } else if (!options.awaitBoard) {
         OsalSerialPort& port = OsalSerialPort::instance();
         port.purge(isp::purgeDelayMs);
         sendLine(isp::syncRequest.data());
@@ -81,6 +111,32 @@ bool UpdateContext::synchronize() {
     exchange(isp::syncWord.data(), isp::syncWordReply, msg::syncFailure);
     exchange(isp::crystal.data(), isp::crystalReply, msg::clockFailure);
     return true;
+}
+
+void UpdateContext::resetIntoIsp() {
+    // A board that misses one reset (a supervisor chip slower than the wait, a reply lost)
+    // is reset again; the last attempt's silence is the usual message.
+    BoardReset board(*options.reset, options.resetTimings);
+    OsalSerialPort& port = OsalSerialPort::instance();
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        board.holdIntoIsp();
+        port.purge(isp::purgeDelayMs);
+        sendLine(isp::syncRequest.data());
+        char reply[isp::replyBufferSize];
+        std::uint32_t bytesRead = 0;
+        if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
+                       isp::replyTimeoutMs)) {
+            abortWithMessage(msg::noDevice);
+        }
+        if (received(reply, bytesRead) == isp::syncReply) {
+            // The part sampled P0.14 when it left reset; its firmware may use the pin.
+            board.releaseIsp();
+            return;
+        }
+        if (attempt == isp::resetAttempts) {
+            abortWithMessage(msg::noDevice);
+        }
+    }
 }
 
 void UpdateContext::awaitBoard() {

@@ -3,11 +3,19 @@
 #include "flash/UpdateOptions.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace sparwick {
+
+// With UpdateOptions::reset: the part's code read protection refused a command. Nothing has
+// been shown; the update erases the flash and resets the part to lift it.
+class CodeReadProtected : public std::exception {
+public:
+    const char* what() const noexcept override { return "code read protection"; }
+};
 
 // One run of an update: the part's sector count once it is known, the image being
 // written, and every ISP command, each one exchange on the serial channel. A command
@@ -61,7 +69,13 @@ private:
     bool sectorCommand(char letter, std::int32_t start, std::int32_t end);
     bool sendChecksum(std::uint32_t sum);
     void expectReply(std::string_view expected, std::string_view failure);
+    // A reply that was not the expected one: whether it is the protection's refusal (its
+    // line end is then read too), for an update that deals with it.
+    bool refusedByProtection(std::string_view reply);
     std::int32_t identifyPart();
+    // The board reset into ISP mode through the modem lines until it answers "?"
+    // (UpdateOptions::reset), P0.14 released once it has.
+    void resetIntoIsp();
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is
     // not 0; returns the sum of the bytes.
     std::uint32_t sendDataLines(const std::uint8_t* data, std::uint32_t count,

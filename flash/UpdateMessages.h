@@ -59,4 +59,23 @@ inline constexpr std::string_view turboRecovery =
 inline constexpr std::string_view alreadyCurrent =
     "The device already holds this firmware: nothing erased or written.";
 
+// A reset through the adapter's modem lines: the port has none (after its name), and how
+// a failed update with the reset is recovered.
+inline constexpr std::string_view noModemLines =
+    " has no modem lines (DTR and RTS) to reset the board with: use an adapter that has "
+    "them, or put the board into software upgrade mode by hand and update without --reset.";
+inline constexpr std::string_view resetRecovery =
+    "The board's RESET and P0.14 have been let go: run the update again with --reset to reset "
+    "it into software upgrade mode; no power cycle is needed.";
+
+// The part's code read protection refused a command: after the step's own message where
+// the update chose to go beyond the specified one; and when the protection survived the
+// erase and the reset that should have removed it.
+inline constexpr std::string_view protectionNamed =
+    " The device's code read protection refuses the command: update it with --reset, which "
+    "erases the whole flash and resets the device, or erase it by other means.";
+inline constexpr std::string_view protectionStays =
+    "Software upgrade failed. The device's code read protection stays on after the whole "
+    "flash was erased and the device reset.";
+
 } // namespace sparwick::msg

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flash/ResetWiring.h"
 #include "stub/TurboProtocol.h"
 
 #include <cstdint>
@@ -33,6 +34,17 @@ struct UpdateOptions {
     // line settings unchanged. The pause after each data line is then the high speed's
     // above the low speed's rate, the low speed's at it and below.
     std::optional<std::uint32_t> baudRate = std::nullopt;
+    // The board's RESET and P0.14 driven through DTR and RTS: reset into ISP mode before the
+    // handshake (again when the boot loader does not answer), and released on every way
+    // out. The port must have modem lines.
+    std::optional<ResetWiring> reset = std::nullopt;
+    ResetTimings resetTimings = {};
+    // The end of a successful update; unset: reset with a wiring, else go.
+    std::optional<AfterUpdate> after = std::nullopt;
+
+    AfterUpdate afterUpdate() const {
+        return after.value_or(reset ? AfterUpdate::reset : AfterUpdate::go);
+    }
 };
 
 } // namespace sparwick

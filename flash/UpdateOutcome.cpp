@@ -1,5 +1,6 @@
 #include "flash/UpdateOutcome.h"
 
+#include "flash/BoardReset.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "platform/MessageBox.h"
@@ -117,6 +118,9 @@ UpdateOutcome runUpdate(const std::function<void(IspFlasher& flasher)>& update) 
         } keep{flasher, outcome};
         update(flasher);
         outcome.end = UpdateEnd::passed;
+    } catch (const ResetUnavailable&) {
+        // A port without modem lines was given for a reset: nothing was sent.
+        outcome.end = UpdateEnd::refused;
     } catch (const UserAbort&) {
         outcome.end = UpdateEnd::failed;
     } catch (...) {

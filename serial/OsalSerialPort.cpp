@@ -208,6 +208,20 @@ bool OsalSerialPort::switchToBinaryLine(std::uint32_t baud) {
     });
 }
 
+serialsys::ModemResult OsalSerialPort::setModemLines(serialsys::ModemLines lines,
+                                                     serialsys::ModemLines release) {
+    serialsys::ModemResult result = serialsys::ModemResult::failed;
+    guarded([&] {
+        if (openFlag) {
+            // Kept first: an interruption between the two finds the lines to leave.
+            serialsys::keepModemLinesOnRelease(portHandle, release);
+            result = serialsys::setModemLines(portHandle, lines);
+        }
+        return true;
+    });
+    return result;
+}
+
 void OsalSerialPort::purge(std::uint32_t delayMs) {
     sleepMilliseconds(delayMs);
     serialsys::purgePort(portHandle);

@@ -54,6 +54,11 @@ public:
     // false when no port is open or the line cannot be set. Closing the port ends it.
     bool switchToBinaryLine(std::uint32_t baud);
 
+    // Drives DTR and RTS of the open port to lines and has every later way out (the close,
+    // an interruption) leave release on them. failed when no port is open.
+    serialsys::ModemResult setModemLines(serialsys::ModemLines lines,
+                                         serialsys::ModemLines release);
+
     bool isHighSpeed() const { return highSpeed; }
 
 private:

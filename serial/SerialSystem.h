@@ -28,6 +28,19 @@ enum class LineResult { ok, getStateFailed, setStateFailed };
 
 enum class ReleaseResult { ok, invalidHandle, failed };
 
+// The two modem-control outputs, true for asserted.
+struct ModemLines {
+    bool dtr = false;
+    bool rts = false;
+    bool operator==(const ModemLines&) const = default;
+};
+
+enum class ModemResult {
+    ok,
+    unsupported, // the port has no modem lines (a pseudo-terminal, some USB CDC devices)
+    failed,
+};
+
 // The device that a port name stands for by the platform's own naming ("\\.\COM3" on
 // Windows, the fixed COM-name table elsewhere); empty when the name stands for none.
 std::string systemDevicePath(const std::string& portName);
@@ -51,6 +64,14 @@ LineResult applyLineSettings(PortHandle port, std::uint32_t baud);
 // XON and XOFF being data (every other setting as it is; the next open applies the
 // channel's fixed settings again). setStateFailed also for a rate the system cannot set.
 LineResult changeLineRate(PortHandle port, std::uint32_t baud, bool binary);
+
+// Drives DTR and RTS to lines, both in one request where the system has one (TIOCMGET, then
+// one TIOCMSET); on Windows EscapeCommFunction, DTR written after RTS, since the USB CDC
+// driver passes the line state on only when DTR changes.
+ModemResult setModemLines(PortHandle port, ModemLines lines);
+// What every way out puts on DTR and RTS while the port stays open, an interruption's
+// included, and what the close puts there before the port goes.
+void keepModemLinesOnRelease(PortHandle port, ModemLines lines);
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts);
 bool setCommTimeouts(PortHandle port, const CommTimeouts& timeouts);

@@ -143,6 +143,35 @@ void BootLoader::powerOn() {
     lines.clear();
     flashMemory.protectAll();
     memory.powerOn();
+    const std::uint32_t word = flashMemory.word(isp::crpWordAddress);
+    const auto level = std::find(isp::crpWords.begin(), isp::crpWords.end(), word);
+    crpLevel = level == isp::crpWords.end()
+                   ? 0
+                   : static_cast<std::uint32_t>(level - isp::crpWords.begin()) + 1;
+}
+
+bool BootLoader::refusedByProtection(char letter, const Arguments& args) const {
+    if (crpLevel == 0) {
+        return false;
+    }
+    const std::uint32_t first = args.numbers[0];
+    const bool wholeFlash = first == 0 && args.numbers[1] + 1 == part.sectorCount();
+    switch (letter) {
+    case 'R':
+    case 'M':
+    case 'G':
+    case 'I':
+        return true;
+    case 'W':
+        return crpLevel >= 2 || first < isp::crpLowestRamWrite;
+    case 'C':
+        return crpLevel >= 2 || part.sectorOf(first) == 0;
+    case 'E':
+        // Sector 0 (at level 2 any sector) only with every other one.
+        return (crpLevel >= 2 || first == 0) && !wholeFlash;
+    default:
+        return false;
+    }
 }
 
 void BootLoader::receive(char byte, Clock::time_point now) {
@@ -355,6 +384,9 @@ std::string BootLoader::runCommand(const Command& command,
     }
     if (command.needsUnlock && !isUnlocked) {
         return statusLine(IspStatus::cmdLocked);
+    }
+    if (refusedByProtection(command.letter, *args)) {
+        return statusLine(IspStatus::codeReadProtectionEnabled);
     }
     return (this->*command.handler)(*args);
 }

@@ -89,6 +89,8 @@ public:
     FlashMemory& userFlash() { return flashMemory; }
     // Set once G has been answered; the boot loader then no longer listens.
     const std::optional<GoReport>& userCode() const { return goReport; }
+    // The code read protection level (0 to 3) read from the flash at the last reset.
+    std::uint32_t codeReadProtection() const { return crpLevel; }
     bool echoOn() const { return echoEnabled; }
     bool unlocked() const { return isUnlocked; }
     bool synchronized() const { return mode != Mode::awaitingSync; }
@@ -145,6 +147,9 @@ private:
     std::string bootVersion(const Arguments& args);
     std::string compare(const Arguments& args);
 
+    // CODE_READ_PROTECTION_ENABLED for a command the protection level forbids with these
+    // arguments, as the manuals' tables of commands by level give them.
+    bool refusedByProtection(char letter, const Arguments& args) const;
     // The status that refuses a sector command's range, if any.
     std::optional<IspStatus> sectorRangeError(std::uint32_t first, std::uint32_t last) const;
     // The status that refuses W's (RAM only) or R's address and count, if any.
@@ -169,6 +174,7 @@ private:
     bool echoEnabled = true;
     bool isUnlocked = false;
     bool hungUp = false;
+    std::uint32_t crpLevel = 0;
     std::optional<std::uint32_t> baudSetting;
     std::uint32_t lineRate = 0;
     std::uint32_t stopBitSetting = isp::powerOnStopBits;

@@ -84,6 +84,14 @@ inline constexpr std::uint32_t ispVariablesEnd = 0x40000200;
 inline constexpr std::uint32_t flashScratchSize = 32;
 inline constexpr std::uint32_t ispStackSize = 256;
 
+// Code read protection: the word at this flash address, read at every reset, names the
+// level. At level 1 and 2 the boot loader refuses some commands with status 19; at level 3
+// it is not entered by P0.14 at all while the flash holds valid code.
+inline constexpr std::uint32_t crpWordAddress = 0x1FC;
+inline constexpr std::array<std::uint32_t, 3> crpWords = {0x12345678, 0x87654321, 0x43218765};
+// At level 1, W may not reach below this address (the boot loader's variables and below).
+inline constexpr std::uint32_t crpLowestRamWrite = 0x40000200;
+
 // The vector table at flash address 0: eight words that sum to 0 mark valid user code.
 inline constexpr std::size_t vectorWords = 8;
 // In ISP mode the boot block's own vectors are mapped over the first 64 bytes of flash,

@@ -12,6 +12,14 @@
 
 namespace sparwick::sim {
 
+// Which of the host's modem lines drives which pin of the part, as a board wires them:
+// "dtr-rts" (DTR to RESET, RTS to P0.14) or "rts-dtr", and ",invert" where an asserted
+// line makes its pin high rather than low.
+struct PinWiring {
+    bool dtrDrivesReset = true;
+    bool assertedIsHigh = false;
+};
+
 struct DeviceOptions {
     std::uint32_t partId = PartDescription::defaultPartId;
     // Flash contents at power-on: empty means all erased, shorter means the rest erased.
@@ -39,6 +47,13 @@ struct DeviceOptions {
     std::uint32_t bootLoaderFdr = 0x10;
     // Every line received and sent, with times; empty: no log.
     std::string logPath;
+    // RESET and P0.14 driven by the host's DTR and RTS through a socket beside the pty,
+    // which the pin bridge library serves the host's modem-line calls from; unset: the
+    // pins are out of reach and the part stays powered as it is.
+    std::optional<PinWiring> pins;
+    // At power-on the part runs its firmware (when the flash holds valid code) rather than
+    // its boot loader, as a board does with P0.14 high.
+    bool bootUser = false;
 };
 
 } // namespace sparwick::sim

@@ -36,6 +36,12 @@ struct DeviceStatistics {
     // Its IAP calls' sectors erased and copies to flash.
     std::uint32_t ramCodeSectorsErased = 0;
     std::uint32_t ramCodeCopies = 0;
+    // With --pins: RESET (and P0.14) held low by the host, the firmware in flash running (started
+    // at power-on or by a reset), and the resets the host made.
+    bool resetHeld = false;
+    bool ispPinLow = false;
+    bool runningFirmware = false;
+    std::uint32_t pinResets = 0;
 
     std::uint32_t commandCount(char letter) const {
         return letter >= 'A' && letter <= 'Z' ? commands[static_cast<std::size_t>(letter - 'A')]

@@ -78,6 +78,22 @@ bool writable(const std::string& path) {
     return whyNotWritable(path).empty();
 }
 
+std::optional<PinWiring> pinWiring(std::string text) {
+    PinWiring wiring;
+    if (const std::size_t comma = text.find(','); comma != std::string::npos) {
+        if (text.substr(comma + 1) != "invert") {
+            return std::nullopt;
+        }
+        wiring.assertedIsHigh = true;
+        text.resize(comma);
+    }
+    if (text != "dtr-rts" && text != "rts-dtr") {
+        return std::nullopt;
+    }
+    wiring.dtrDrivesReset = text.front() == 'd';
+    return wiring;
+}
+
 } // namespace
 
 std::string LpcsimCommandLine::usage() {
@@ -118,6 +134,14 @@ std::string LpcsimCommandLine::usage() {
            "                     flasher changed on its way in (every block without #N)\n"
            "  --crystal HZ       the crystal that code in RAM clocks its PLL and UART from\n"
            "                     (14745600 by default)\n"
+           "  --pins WIRING      RESET and P0.14 driven by the host's DTR and RTS: dtr-rts\n"
+           "                     (DTR drives RESET) or rts-dtr, with ,invert where an\n"
+           "                     asserted line is a high pin. Prints 'preload PATH' after\n"
+           "                     'ready PATH': the library that gives the host's end its\n"
+           "                     modem lines (LD_PRELOAD=PATH). Reads code read protection\n"
+           "                     from the word at 0x1FC at every reset\n"
+           "  --boot isp|user    what the part does at power-on: its boot loader (default)\n"
+           "                     or, with valid code in flash, its firmware\n"
            "  --log FILE         every line received and sent, with times\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
@@ -233,6 +257,22 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
         } else if (name == "--log") {
             if (const auto v = takeValue()) {
                 options.logPath = *v;
+            }
+        } else if (name == "--pins") {
+            if (const auto v = takeValue()) {
+                options.pins = pinWiring(*v);
+                if (!options.pins) {
+                    error = "--pins " + *v +
+                            ": the wiring is dtr-rts or rts-dtr, each with an optional ,invert";
+                }
+            }
+        } else if (name == "--boot") {
+            if (const auto v = takeValue()) {
+                if (*v == "user" || *v == "isp") {
+                    options.bootUser = *v == "user";
+                } else {
+                    error = "--boot " + *v + ": the part boots isp or user";
+                }
             }
         } else if (name == "--fault") {
             if (const auto v = takeValue()) {

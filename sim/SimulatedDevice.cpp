@@ -4,6 +4,7 @@
 #include "sim/DeviceLink.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/TrafficLog.h"
+#include "sim/pins/PinSocket.h"
 
 #include <algorithm>
 #include <array>
@@ -15,6 +16,7 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -26,6 +28,9 @@ namespace {
 constexpr std::chrono::milliseconds unpluggedTime{200};
 // After G, how long the device waits for the host to read the reply before it stops.
 constexpr std::chrono::milliseconds finishTime{1000};
+// After a reset into the firmware, how long the device stays for the host's last modem-line
+// requests (on Windows DTR is written again after RTS) before it stops.
+constexpr std::chrono::milliseconds resetFinishTime{300};
 // How often it looks whether the host has read that reply.
 constexpr std::chrono::milliseconds finishPoll{5};
 constexpr std::chrono::milliseconds settingsInterval{20};
@@ -104,6 +109,7 @@ SimulatedDevice::SimulatedDevice(DeviceOptions deviceOptions)
         link = std::make_unique<DeviceLink>(options.linkPath);
         pty = std::make_unique<PseudoTerminal>();
         link->pointTo(pty->slavePath());
+        openPinSocket();
         std::array<int, 2> pipeEnds{};
         if (pipe2(pipeEnds.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
             throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -111,6 +117,7 @@ SimulatedDevice::SimulatedDevice(DeviceOptions deviceOptions)
         wakeRead = pipeEnds[0];
         wakeWrite = pipeEnds[1];
     } catch (...) {
+        pinSocket.reset();
         link.reset();
         pty.reset();
         if (!privateDirectory.empty()) {
@@ -121,6 +128,9 @@ SimulatedDevice::SimulatedDevice(DeviceOptions deviceOptions)
     }
     event("device " + std::to_string(options.partId) + " on " + pty->slavePath() + " behind " +
           options.linkPath);
+    if (options.bootUser) {
+        startPart();
+    }
     refreshLineSettings(Clock::now());
     thread = std::thread([this] { serve(); });
 }
@@ -136,6 +146,7 @@ SimulatedDevice::~SimulatedDevice() {
     event("end: " + std::to_string(bootLoader->resendsSent()) + " RESEND sent, " +
           std::to_string(uart->bytesLost()) + " bytes lost to overrun, " +
           std::to_string(uart->xoffsSent()) + " XOFF sent");
+    pinSocket.reset();
     link.reset();
     pty.reset();
     ::close(wakeRead);
@@ -161,14 +172,12 @@ std::uint32_t SimulatedDevice::partId() const {
 
 void SimulatedDevice::powerCycle() {
     const std::lock_guard lock(mutex);
-    ramProgram.reset();
-    bootLoader->powerOn();
-    resetLine();
     ++powerCycles;
     // Without P0.14 held low, the boot loader would start valid user code at this reset.
     event(bootLoader->flash().holdsValidUserCode()
               ? "power cycle; the flash holds valid user code"
               : "power cycle; no valid user code in the flash: the boot loader stays in ISP mode");
+    startPart();
     const char wake = 0;
     [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
 }
@@ -183,6 +192,8 @@ void SimulatedDevice::replaceBoard() {
         requirePart(options.partId), std::span<const std::uint8_t>(), faults, port, log.get());
     bootLoader->setByteTime(uart->byteTime());
     resetLine();
+    firmwareRunning = false;
+    firmwareFromReset = false;
     ++powerCycles;
     event("the next board, erased, in ISP mode");
     const char wake = 0;
@@ -247,6 +258,10 @@ DeviceStatistics SimulatedDevice::statistics() const {
         stats.ramCodeSectorsErased = ramProgram->sectorsErased();
         stats.ramCodeCopies = ramProgram->copiesMade();
     }
+    stats.resetHeld = resetLow;
+    stats.ispPinLow = ispLow;
+    stats.runningFirmware = firmwareRunning;
+    stats.pinResets = pinResets;
     return stats;
 }
 
@@ -278,6 +293,62 @@ void SimulatedDevice::busy(std::chrono::microseconds duration) {
 void SimulatedDevice::event(const std::string& text) {
     if (log) {
         log->event(text);
+    }
+}
+
+void SimulatedDevice::openPinSocket() {
+    if (options.pins) {
+        pinSocket.reset();
+        pinSocket = std::make_unique<PinSocket>(pty->slavePath());
+    }
+}
+
+void SimulatedDevice::startPart() {
+    ramProgram.reset();
+    bootLoader->powerOn();
+    resetLine();
+    firmwareFromReset = false;
+    if (resetLow) {
+        firmwareRunning = false;
+        return;
+    }
+    // Without a host driving the pins, P0.14 is where --boot puts it. The third level of
+    // code read protection ignores the pin.
+    const bool ispPin = (options.pins && linesDriven ? ispLow : !options.bootUser) &&
+                        bootLoader->codeReadProtection() < 3;
+    firmwareRunning = !ispPin && bootLoader->flash().holdsValidUserCode();
+    event(firmwareRunning ? "the part runs its firmware"
+          : ispPin        ? "the part enters its boot loader (P0.14 low)"
+                          : "the part enters its boot loader (no valid user code)");
+    if (!firmwareRunning && bootLoader->codeReadProtection() != 0) {
+        event("code read protection level " + std::to_string(bootLoader->codeReadProtection()));
+    }
+}
+
+void SimulatedDevice::changeLines(std::int32_t lines) {
+    linesDriven = true;
+    const PinWiring wiring = *options.pins;
+    const auto pinLow = [&](bool dtrLine) {
+        const bool asserted = (lines & (dtrLine ? TIOCM_DTR : TIOCM_RTS)) != 0;
+        return asserted != wiring.assertedIsHigh;
+    };
+    const bool wasHeld = resetLow;
+    const bool newResetLow = pinLow(wiring.dtrDrivesReset);
+    const bool newIspLow = pinLow(!wiring.dtrDrivesReset);
+    if (newResetLow == resetLow && newIspLow == ispLow) {
+        return;
+    }
+    resetLow = newResetLow;
+    ispLow = newIspLow;
+    event(std::string("pins: RESET ") + (resetLow ? "low" : "high") + ", P0.14 " +
+          (ispLow ? "low" : "high"));
+    if (resetLow && !wasHeld) {
+        // Held in reset the part answers nothing and forgets what it was doing.
+        startPart();
+    } else if (!resetLow && wasHeld) {
+        ++pinResets;
+        startPart();
+        firmwareFromReset = firmwareRunning;
     }
 }
 
@@ -380,9 +451,10 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
     const auto wholeSeconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
     const timespec pollTimeout{static_cast<time_t>(wholeSeconds.count()),
                                static_cast<long>((timeout - wholeSeconds).count())};
-    std::array<pollfd, 2> fds{};
+    std::array<pollfd, 3> fds{};
     fds[0] = {wakeRead, POLLIN, 0};
     fds[1] = {pty ? pty->master() : -1, masterEvents, 0};
+    fds[2] = {pinSocket ? pinSocket->fd() : -1, POLLIN, 0};
     lock.unlock();
     const int ready = ::ppoll(fds.data(), fds.size(), &pollTimeout, nullptr);
     lock.lock();
@@ -397,6 +469,9 @@ void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
     uart->setHostHasSent((fds[1].revents & POLLIN) != 0);
     if ((fds[1].revents & POLLOUT) != 0) {
         uart->hostHasRoom();
+    }
+    if ((fds[2].revents & POLLIN) != 0 && pinSocket) {
+        pinSocket->serveOne(modemLines, [this](std::int32_t lines) { changeLines(lines); });
     }
 }
 
@@ -438,6 +513,12 @@ void SimulatedDevice::refreshLineSettings(Clock::time_point now) {
 }
 
 void SimulatedDevice::process(Clock::time_point now) {
+    // A part held in reset, or running its firmware, takes nothing from the line.
+    if (resetLow || firmwareRunning) {
+        while (uart->takeInput(now)) {
+        }
+        return;
+    }
     // After G the bytes are for the code it started.
     while (!hangUpRequested && !bootLoader->userCode()) {
         const std::optional<char> byte = uart->takeInput(now);
@@ -478,20 +559,23 @@ bool SimulatedDevice::runRamProgram(Clock::time_point now) {
 }
 
 void SimulatedDevice::checkFinished(Clock::time_point now) {
-    if (!options.exitAfterGo || !bootLoader->userCode()) {
+    // A reset into the firmware ends it as a G does.
+    if (!options.exitAfterGo || (!bootLoader->userCode() && !firmwareFromReset)) {
         return;
     }
     // Code in RAM runs until it starts the firmware; a device whose code ran away stays
     // dead, as a board would.
-    if (wentToRam() && (!ramProgram || ramProgram->state() != RamProgram::State::firmwareStarted)) {
+    if (!firmwareFromReset && wentToRam() &&
+        (!ramProgram || ramProgram->state() != RamProgram::State::firmwareStarted)) {
         return;
     }
     if (!finishBy) {
-        finishBy = now + finishTime;
+        finishBy = now + (firmwareFromReset ? resetFinishTime : finishTime);
     }
     // The host must still get to read the reply to G: closing the pty now would take
     // the reply with it.
-    if ((uart->drained() && pty->unreadByHost() == 0) || now >= *finishBy) {
+    const bool hostDone = !firmwareFromReset && uart->drained() && pty->unreadByHost() == 0;
+    if (hostDone || now >= *finishBy) {
         event("user code runs: the device stops");
         stopRequested = true;
     }
@@ -501,6 +585,7 @@ void SimulatedDevice::unplug(Clock::time_point now) {
     hangUpRequested = false;
     ++hangUps;
     event("hang-up: " + pty->slavePath() + " goes away");
+    pinSocket.reset();
     link->remove();
     pty.reset();
     uart->disconnect();
@@ -520,9 +605,13 @@ void SimulatedDevice::plugIn(Clock::time_point now) {
         return;
     }
     plugInAt.reset();
-    ramProgram.reset();
-    bootLoader->powerOn();
-    resetLine();
+    // A new adapter: nothing drives the pins until the host does.
+    linesDriven = false;
+    modemLines = 0;
+    resetLow = false;
+    ispLow = false;
+    openPinSocket();
+    startPart();
     ++powerCycles;
     ++generation;
     nextSettingsCheck = {};

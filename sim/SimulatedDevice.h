@@ -22,6 +22,7 @@
 namespace sparwick::sim {
 
 class DeviceLink;
+class PinSocket;
 class PseudoTerminal;
 class TrafficLog;
 
@@ -96,6 +97,13 @@ private:
     // UART loses it.
     void dropUnreadInput();
     void event(const std::string& text);
+    // The part leaves reset (power-on, a power cycle, RESET released): its boot loader,
+    // or its firmware when P0.14 is high and the flash holds valid code.
+    void startPart();
+    // The host's DTR and RTS (TIOCM_* bits) as the pins see them.
+    void changeLines(std::int32_t lines);
+    // The pin bridge's socket for the pty now in use, with --pins.
+    void openPinSocket();
 
     DeviceOptions options;
     FaultInjector faults;
@@ -120,6 +128,17 @@ private:
     std::optional<Clock::time_point> plugInAt;
     bool hangUpRequested = false;
     std::optional<Clock::time_point> finishBy;
+
+    std::unique_ptr<PinSocket> pinSocket;
+    std::int32_t modemLines = 0;
+    bool linesDriven = false; // by the host since the pty was made
+    bool resetLow = false;
+    bool ispLow = false;
+    // The firmware in flash runs (silent on the line); fromReset: started by a reset the
+    // host made, which ends the device with exitAfterGo as G does.
+    bool firmwareRunning = false;
+    bool firmwareFromReset = false;
+    std::uint32_t pinResets = 0;
 
     std::optional<std::uint32_t> hostBaud;
     std::uint32_t powerCycles = 0;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -30,6 +31,19 @@ bool writeFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
                static_cast<std::streamsize>(flash.size()));
     file.close();
     return static_cast<bool>(file);
+}
+
+// The pin bridge library: beside this program in a build tree, else where it is installed.
+std::string pinBridgePath() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const auto beside = self.parent_path() / LPCSIM_PINS_LIBRARY;
+        if (std::filesystem::exists(beside, error)) {
+            return beside.string();
+        }
+    }
+    return LPCSIM_PINS_INSTALLED;
 }
 
 } // namespace
@@ -76,6 +90,9 @@ int main(int argc, char** argv) {
         return runError;
     }
     std::cout << "ready " << device->path() << std::endl;
+    if (deviceOptions.pins) {
+        std::cout << "preload " << pinBridgePath() << std::endl;
+    }
 
     const bool exitAfterGo = commandLine.deviceOptions().exitAfterGo;
     std::uint32_t board = 1;

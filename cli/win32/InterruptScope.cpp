@@ -1,8 +1,11 @@
 // On Windows a console control handler runs on a thread of its own while the update
-// goes on. It writes the message and ends the process on the spot: the system closes the
-// port's handle, which is all a Windows port needs to be usable again, and the update's
-// thread never sends another byte.
+// goes on. It lets the board's RESET and P0.14 go where a reset drove them, writes the
+// message and ends the process on the spot: the system closes the port's handle, which is
+// all a Windows port needs to be usable again, and the update's thread never sends another
+// byte.
 #include "cli/InterruptScope.h"
+
+#include "serial/win32/PortRelease.h"
 
 #include <atomic>
 #include <windows.h>
@@ -22,6 +25,7 @@ BOOL WINAPI endInterruptedUpdate(DWORD event) {
             ? closedStatus
             : interruptedStatus;
     if (!ending.exchange(true)) {
+        serialsys::releaseOpenPortsNow();
         HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
         DWORD written = 0;
         ::WriteFile(err, interruptedMessage.data(), static_cast<DWORD>(interruptedMessage.size()),

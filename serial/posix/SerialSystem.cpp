@@ -49,6 +49,8 @@ struct PosixPort {
     FoundSettings found;
     int slot = -1;
     bool lowLatencySet = false; // by us, so it goes back off at close
+    // The modem lines (TIOCM_DTR and TIOCM_RTS bits) to leave on the port; -1: untouched.
+    int releaseLines = -1;
     // The time a byte takes on the line at its rate, and when the line will have carried
     // everything written so far, had it never been stopped.
     std::chrono::nanoseconds byteTime{0};
@@ -63,12 +65,26 @@ struct OpenPortSlot {
     std::atomic<int> fd{-1};
     FoundSettings found;
     std::atomic<bool> lowLatencySet{false};
+    std::atomic<int> releaseLines{-1};
 };
 constexpr std::size_t openPortSlots = 4;
 constinit std::array<OpenPortSlot, openPortSlots> openPorts{};
 
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
 static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads the slots");
+
+constexpr int dtrAndRts = TIOCM_DTR | TIOCM_RTS;
+
+// DTR and RTS to the bits of lines, every other modem output as it is, in one request: an
+// adapter then changes both at once. Async-signal-safe.
+int setDtrAndRts(int fd, int lines) {
+    int state = 0;
+    if (::ioctl(fd, TIOCMGET, &state) != 0) {
+        return -1;
+    }
+    state = (state & ~dtrAndRts) | (lines & dtrAndRts);
+    return ::ioctl(fd, TIOCMSET, &state);
+}
 
 int takeSlot(int fd, const FoundSettings& found) {
     for (std::size_t i = 0; i < openPorts.size(); ++i) {
@@ -77,6 +93,7 @@ int takeSlot(int fd, const FoundSettings& found) {
         if (openPorts[i].fd.compare_exchange_strong(expected, -2)) {
             openPorts[i].found = found;
             openPorts[i].lowLatencySet.store(false);
+            openPorts[i].releaseLines.store(-1);
             openPorts[i].fd.store(fd, std::memory_order_release);
             return static_cast<int>(i);
         }
@@ -110,8 +127,12 @@ bool setLowLatency(int fd, bool on) {
 // settings go back (a USB adapter keeps its latency timer past our close), and exclusive
 // use is given up before the close, because the terminal keeps that flag past our close
 // for as long as anyone else (the device end of a pseudo-terminal) has it open.
+// The modem lines go first: a board held in reset by them is let go before anything else.
 // Async-signal-safe.
-void putBack(int fd, const FoundSettings& found, bool lowLatencySet) {
+void putBack(int fd, const FoundSettings& found, bool lowLatencySet, int releaseLines) {
+    if (releaseLines >= 0) {
+        setDtrAndRts(fd, releaseLines);
+    }
     ::tcflush(fd, TCOFLUSH);
     if (found.known) {
         ::tcsetattr(fd, TCSANOW, &found.settings);
@@ -302,7 +323,7 @@ void closePort(PortHandle port) {
     }
     // Put back before the slot is freed: a signal in between finds it released already
     // or releases it again, which does no harm.
-    putBack(p->fd, p->found, p->lowLatencySet);
+    putBack(p->fd, p->found, p->lowLatencySet, p->releaseLines);
     freeSlot(p->slot);
     ::close(p->fd);
     delete p;
@@ -312,7 +333,7 @@ void releaseOpenPortsNow() noexcept {
     for (OpenPortSlot& slot : openPorts) {
         int fd = slot.fd.load(std::memory_order_acquire);
         if (fd >= 0 && slot.fd.compare_exchange_strong(fd, -1)) {
-            putBack(fd, slot.found, slot.lowLatencySet.load());
+            putBack(fd, slot.found, slot.lowLatencySet.load(), slot.releaseLines.load());
             ::close(fd);
         }
     }
@@ -382,6 +403,37 @@ LineResult changeLineRate(PortHandle port, std::uint32_t baud, bool binary) {
     }
     p->byteTime = std::chrono::nanoseconds(std::chrono::seconds{bitsPerByte}) / baud;
     return LineResult::ok;
+}
+
+ModemResult setModemLines(PortHandle port, ModemLines lines) {
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return ModemResult::failed;
+    }
+    const int bits = (lines.dtr ? TIOCM_DTR : 0) | (lines.rts ? TIOCM_RTS : 0);
+    if (setDtrAndRts(p->fd, bits) == 0) {
+        return ModemResult::ok;
+    }
+    // A pseudo-terminal answers ENOTTY, a driver without modem control EINVAL.
+    return errno == ENOTTY || errno == EINVAL ? ModemResult::unsupported : ModemResult::failed;
+}
+
+void keepModemLinesOnRelease(PortHandle port, ModemLines lines) {
+    PosixPort* p = portOf(port);
+    if (!p) {
+        return;
+    }
+    p->releaseLines = (lines.dtr ? TIOCM_DTR : 0) | (lines.rts ? TIOCM_RTS : 0);
+    // Lines to be left asserted would be dropped by the last close of a port with HUPCL,
+    // which the settings found at open usually have: they go back without it.
+    if (p->releaseLines != 0) {
+        p->found.settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+    }
+    if (p->slot >= 0) {
+        OpenPortSlot& slot = openPorts[static_cast<std::size_t>(p->slot)];
+        slot.found.settings.c_cflag = p->found.settings.c_cflag;
+        slot.releaseLines.store(p->releaseLines);
+    }
 }
 
 bool getCommTimeouts(PortHandle port, CommTimeouts& timeouts) {

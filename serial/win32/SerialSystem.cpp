@@ -2,6 +2,8 @@
 // synchronous handles, no overlapped I/O.
 #include "serial/SerialSystem.h"
 
+#include "serial/win32/PortRelease.h"
+
 #include <windows.h>
 
 namespace sparwick::serialsys {
@@ -9,6 +11,22 @@ namespace {
 
 HANDLE handleOf(PortHandle port) {
     return reinterpret_cast<HANDLE>(port);
+}
+
+// The lines the close leaves on the channel's port once they have been driven: one port
+// at a time is the channel's.
+struct ReleaseLines {
+    HANDLE port = INVALID_HANDLE_VALUE;
+    ModemLines lines;
+};
+ReleaseLines releaseLines;
+
+// RTS first, then DTR: the USB CDC driver sends the line state to the adapter only on a
+// DTR request, so DTR is written after every RTS change, with its value unchanged (a
+// pulse on it would reset a board wired to it).
+bool escapeLines(HANDLE port, ModemLines lines) {
+    return ::EscapeCommFunction(port, lines.rts ? SETRTS : CLRRTS) &&
+           ::EscapeCommFunction(port, lines.dtr ? SETDTR : CLRDTR);
 }
 
 // Purge everything in both directions and abort whatever is under way.
@@ -32,6 +50,10 @@ PortHandle openPort(const std::string& devicePath, OpenFailure* failure) {
 }
 
 void closePort(PortHandle port) {
+    if (releaseLines.port == handleOf(port)) {
+        escapeLines(handleOf(port), releaseLines.lines);
+        releaseLines = {};
+    }
     ::CloseHandle(handleOf(port));
 }
 
@@ -74,6 +96,26 @@ LineResult applyLineSettings(PortHandle port, std::uint32_t baud) {
         return LineResult::setStateFailed;
     }
     return LineResult::ok;
+}
+
+ModemResult setModemLines(PortHandle port, ModemLines lines) {
+    if (escapeLines(handleOf(port), lines)) {
+        return ModemResult::ok;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION
+               ? ModemResult::unsupported
+               : ModemResult::failed;
+}
+
+void keepModemLinesOnRelease(PortHandle port, ModemLines lines) {
+    releaseLines = {handleOf(port), lines};
+}
+
+void releaseOpenPortsNow() noexcept {
+    if (releaseLines.port != INVALID_HANDLE_VALUE) {
+        escapeLines(releaseLines.port, releaseLines.lines);
+    }
 }
 
 // The rate of an open port, and with binary the end of XON/XOFF: a flasher's binary data

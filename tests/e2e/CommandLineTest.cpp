@@ -147,6 +147,10 @@ TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
         {{"--port", "COM1", "--station", "--count", "0x10"}, "--count: 0x10: the number of"},
         {{"--port", "COM1", "--station", "--count", " 5"}, "--count:  5: the number of"},
         {{"--port", "COM1", "--station", "--count", "+3"}, "--count: +3: the number of"},
+        {{"--port", "COM1", "--reset", "dtr"}, "dtr is not a wiring"},
+        {{"--port", "COM1", "--after", "reset"}, "--after reset needs --reset"},
+        {{"--port", "COM1", "--turbo", "--after", "stay"}, "--after stay with --turbo needs"},
+        {{"--port", "COM1", "--station", "--reset", "dtr-rts"}, "--station excludes --reset"},
     };
     for (const auto& [args, reason] : wrong) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());

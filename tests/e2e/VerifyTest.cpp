@@ -169,6 +169,9 @@ TEST(Verify, WithoutItTheSameCorruptionIsReportedAsSuccess) {
     EXPECT_TRUE(device.sim.wentToUserCode());
 }
 
+// Code read protection refusing R, which the verify names.
+const std::string readRefused = std::string(msg::readFailed) + std::string(msg::protectionNamed);
+
 struct ReadFault {
     std::vector<std::string> rules;
     std::string_view message;
@@ -212,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The status 1 where 0 belongs.
         ReadFault{{"read=garble"}, msg::readFailed, 0},
         // Code read protection.
-        ReadFault{{"read=status:19"}, msg::readFailed, 0},
+        ReadFault{{"read=status:19"}, readRefused, 0},
         ReadFault{{"read=hangup"}, msg::couldNotCommunicate, 0},
         ReadFault{{"read-checksum#3=short"}, msg::readFailed, 0},
         // Four wrong sums for the same lines: three RESENDs, then the host gives up.

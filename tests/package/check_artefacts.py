@@ -35,6 +35,7 @@ DEB_FILES = {
     "sparwick-cli": {
         "usr/bin/sparwick-cli",
         "usr/bin/lpcsim",
+        "usr/lib/x86_64-linux-gnu/sparwick/liblpcsim-pins.so",
         "usr/share/man/man1/sparwick-cli.1.gz",
         "usr/share/man/man1/lpcsim.1.gz",
     } | {f"usr/share/doc/sparwick-cli/{name}" for name in DOCUMENTS},

@@ -41,6 +41,45 @@ TEST_F(DeviceCommandsTest, FlashWriteEraseAndGoAreLockedUntilUnlock) {
     EXPECT_EQ(command("E 0 0", "0\r\n"), "0\r\n");
 }
 
+// The commands each level of code read protection refuses with 19, as the manuals' tables
+// give them; what a level allows answers as without protection.
+TEST_F(DeviceCommandsTest, CodeReadProtectionRefusesWhatItsLevelForbids) {
+    const std::string ram = std::to_string(ramBuffer);
+    struct Level {
+        std::uint32_t word;
+        std::vector<Case> replies;
+    };
+    const std::vector<Level> levels = {
+        {0x12345678,
+         {{"R 0 4", "19\r\n"},
+          {"M 0 4096 4", "19\r\n"},
+          {"I 1 1", "19\r\n"},
+          {"G 0 A", "19\r\n"},
+          {"W " + std::to_string(ramBase + 0x100) + " 4", "19\r\n"},
+          {"W " + ram + " 0", "0\r\n"},
+          {"P 0 26", "0\r\n"},
+          {"C 0 " + ram + " 256", "19\r\n"},
+          {"E 0 0", "19\r\n"},
+          {"E 1 1", "0\r\n"},
+          {"J", "0\r\n196389\r\n"}}},
+        {0x87654321,
+         {{"W " + ram + " 0", "19\r\n"},
+          {"P 0 26", "0\r\n"},
+          {"C 4096 " + ram + " 256", "19\r\n"},
+          {"E 1 1", "19\r\n"},
+          {"E 0 26", "0\r\n"}}},
+    };
+    for (const Level& level : levels) {
+        DeviceOptions options;
+        options.flash.assign(0x200, 0);
+        for (int i = 0; i < 4; ++i) {
+            options.flash[0x1FC + i] = static_cast<std::uint8_t>(level.word >> (8 * i));
+        }
+        startUnlocked(options);
+        expectReplies(level.replies);
+    }
+}
+
 TEST_F(DeviceCommandsTest, ChecksTheArgumentsOfWriteToRam) {
     startUnlocked();
     expectReplies({

@@ -37,6 +37,7 @@ TEST(DialogCommandLine, SwitchesOnWhatItNames) {
         {{"--fast", "--verfy"}, OptionStyle::posix, plain, true, false, "--verfy"},
         {{"-fast"}, OptionStyle::windows, plain, false, false, "-fast"},
         {{""}, OptionStyle::posix, plain, false, false, ""},
+        {{"--reset=dtr"}, OptionStyle::posix, plain, false, false, "--reset=dtr"},
     };
     for (const LineCase& c : cases) {
         const DialogCommandLine line = parseDialogCommandLine(c.arguments, c.builtIn, c.style);
@@ -44,6 +45,26 @@ TEST(DialogCommandLine, SwitchesOnWhatItNames) {
         EXPECT_EQ(line.options.fast, c.fast) << what;
         EXPECT_EQ(line.options.verify, c.verify) << what;
         EXPECT_EQ(line.unknown, c.unknown) << what;
+    }
+}
+
+TEST(DialogCommandLine, ResetTakesTheDefaultWiringOrOneNamed) {
+    struct ResetCase {
+        std::vector<std::string> arguments;
+        OptionStyle style;
+        std::optional<std::string> wiring;
+    };
+    const ResetCase cases[] = {
+        {{"--reset"}, OptionStyle::posix, "dtr-rts"},
+        {{"--reset=rts-dtr,invert"}, OptionStyle::posix, "rts-dtr,invert"},
+        {{"/RESET:rts-dtr"}, OptionStyle::windows, "rts-dtr"},
+        {{"/reset:rts-dtr"}, OptionStyle::posix, std::nullopt},
+    };
+    for (const ResetCase& c : cases) {
+        const DialogCommandLine line = parseDialogCommandLine(c.arguments, {}, c.style);
+        EXPECT_EQ(line.options.reset ? std::optional(line.options.reset->text()) : std::nullopt,
+                  c.wiring)
+            << c.arguments.back();
     }
 }
 

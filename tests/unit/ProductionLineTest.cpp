@@ -62,6 +62,7 @@ TEST(BoardRecord, OneJsonLineWithEveryField) {
     r.seconds = 1.23456;
     r.version = "3.2.0";
     r.imageSha256 = "ab";
+    r.reset = "rts-dtr,invert";
     r.portPassed = 1;
     r.portFailed = 2;
     r.passed = 3;
@@ -72,7 +73,7 @@ TEST(BoardRecord, OneJsonLineWithEveryField) {
         R"("device":"/dev/ttyUSB0","part_id":196389,"part_name":"LPC2138","boot_code":"2.12",)"
         R"("result":"failed","message":"Software upgrade failed.\n\t1. \"x\" \\ \u0001\ufffd",)"
         R"("bytes_written":8192,"bytes_verified":0,"seconds":1.235,"version":"3.2.0",)"
-        R"("image_sha256":"ab","port_passed":1,"port_failed":2,"passed":3,"failed":4})");
+        R"("image_sha256":"ab","reset":"rts-dtr,invert","port_passed":1,"port_failed":2,"passed":3,"failed":4})");
 
     // A board that never got as far as identifying itself.
     r.partId = 0;

@@ -106,7 +106,7 @@ def plug(stack, stage, port, how):
 # update and list-ports: sparwick-cli.exe against lpcsim.
 
 class Lpcsim:
-    def __init__(self, stage, path, port, part, faults, workdir):
+    def __init__(self, stage, path, port, part, faults, workdir, pins=None):
         self.log = workdir / f"lpcsim-{port}.log"
         self.errors = workdir / f"lpcsim-{port}.err"
         self.flash = workdir / f"flash-{port}.bin"
@@ -115,6 +115,8 @@ class Lpcsim:
                    "--flash-out", str(self.flash), "--exit-after-go", "--log", str(self.log)]
         for rule in faults:
             command += ["--fault", rule]
+        if pins:
+            command += ["--pins", pins]
         with open(self.errors, "wb") as errors:
             self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.PIPE, stderr=errors,
@@ -123,6 +125,8 @@ class Lpcsim:
         if not ready.startswith("ready "):
             self.stop()
             raise StageError(f"lpcsim did not start: {ready or self.errors.read_text().strip()}")
+        # With its pins, the library that gives the COM port's pty its modem lines.
+        self.preload = self._line(LPCSIM_START_S).removeprefix("preload ") if pins else None
 
     def _line(self, timeout):
         """The first line lpcsim prints, or what came of it by the deadline."""
@@ -168,8 +172,8 @@ class Lpcsim:
         return self.log.read_text(errors="replace") if self.log.exists() else ""
 
 
-def cli(stage, exe, arguments, timeout):
-    result = stage.run(["wine", exe] + arguments, timeout)
+def cli(stage, exe, arguments, timeout, extra_env=None):
+    result = stage.run(["wine", exe] + arguments, timeout, extra_env)
     show("stdout", result.stdout)
     show("stderr", result.stderr)
     return result
@@ -193,15 +197,32 @@ def flash_problem(device, image, part):
 
 
 def successful_update(stage, args, device):
-    # The options given, or the low speed.
-    line = args.option if args.option else ["--speed", "low"]
-    result = cli(stage, args.cli, ["--port", args.port] + line, UPDATE_S)
+    if args.reset:
+        # Wine's serial layer drives DTR and RTS with TIOCMGET and TIOCMSET on the COM
+        # port's tty, which the preloaded bridge passes to lpcsim's pins.
+        result = cli(stage, args.cli, ["--port", args.port, "--reset", args.reset, "--fast",
+                                       "--baud", "230400"], UPDATE_S,
+                     {"LD_PRELOAD": device.preload})
+    else:
+        # The options given, or the low speed.
+        line = args.option if args.option else ["--speed", "low"]
+        result = cli(stage, args.cli, ["--port", args.port] + line, UPDATE_S)
     if result.returncode != 0:
         return f"the update exited with {result.returncode}"
     if SUCCESS not in lines(result.stdout):
         return f'no "{SUCCESS}" on standard output'
     if device.wait(LPCSIM_END_S) is None:
-        return "the device did not end after the go command"
+        return "the device did not end after the go command or the reset"
+    if args.reset:
+        log = device.log_text()
+        steps = ["pins: RESET low, P0.14 low", "pins: RESET high, P0.14 low",
+                 "pins: RESET high, P0.14 high", "pins: RESET low, P0.14 high",
+                 "the part runs its firmware"]
+        at = 0
+        for step in steps:
+            at = log.find(step, at)
+            if at < 0:
+                return f'no "{step}" in the device\'s log, in its place'
     return flash_problem(device, patched(Path(args.image).read_bytes()), args.part)
 
 
@@ -223,7 +244,8 @@ def run_update(stage, args):
         stage.open_session()
         stack.callback(stage.close_session)
         stack.callback(stage.unplug, args.port)
-        device = Lpcsim(stage, args.lpcsim, args.port, args.part, args.fault, Path(workdir))
+        device = Lpcsim(stage, args.lpcsim, args.port, args.part, args.fault, Path(workdir),
+                        args.reset)
         stack.callback(device.stop)
         problem = None
         if args.expect_failure:
@@ -380,6 +402,9 @@ def main():
             update.add_argument("--option", action="append", default=[],
                                 help="an option of the successful update instead of --speed low")
             update.add_argument("--expect-failure", metavar="MESSAGE")
+            update.add_argument("--reset", metavar="WIRING",
+                                help="the device's pins driven through the bridge, and the "
+                                     "update resetting it hands-free")
             update.add_argument("--then-update", action="store_true",
                                 help="after the failure, power-cycle the device and update it")
 

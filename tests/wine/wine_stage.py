@@ -202,7 +202,7 @@ class Stage:
 
     # Running programs.
 
-    def run(self, args, timeout):
+    def run(self, args, timeout, extra_env=None):
         """Runs args under the stage's environment and returns what it printed. On the
         deadline the program and every Windows process it left behind are ended, and the
         run counts as failed.
@@ -211,7 +211,9 @@ class Stage:
         program starts (services, device drivers) inherit its output and live as long as
         the wine server, so a pipe would not see its end when the program ends."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen(args, env=self.env(), stdin=subprocess.DEVNULL,
+            env = self.env()
+            env.update(extra_env or {})
+            process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                        stdout=out, stderr=err, start_new_session=True)
             try:
                 process.wait(timeout)
