@@ -16,7 +16,6 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
-#include <sys/ioctl.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -293,62 +292,6 @@ void SimulatedDevice::busy(std::chrono::microseconds duration) {
 void SimulatedDevice::event(const std::string& text) {
     if (log) {
         log->event(text);
-    }
-}
-
-void SimulatedDevice::openPinSocket() {
-    if (options.pins) {
-        pinSocket.reset();
-        pinSocket = std::make_unique<PinSocket>(pty->slavePath());
-    }
-}
-
-void SimulatedDevice::startPart() {
-    ramProgram.reset();
-    bootLoader->powerOn();
-    resetLine();
-    firmwareFromReset = false;
-    if (resetLow) {
-        firmwareRunning = false;
-        return;
-    }
-    // Without a host driving the pins, P0.14 is where --boot puts it. The third level of
-    // code read protection ignores the pin.
-    const bool ispPin = (options.pins && linesDriven ? ispLow : !options.bootUser) &&
-                        bootLoader->codeReadProtection() < 3;
-    firmwareRunning = !ispPin && bootLoader->flash().holdsValidUserCode();
-    event(firmwareRunning ? "the part runs its firmware"
-          : ispPin        ? "the part enters its boot loader (P0.14 low)"
-                          : "the part enters its boot loader (no valid user code)");
-    if (!firmwareRunning && bootLoader->codeReadProtection() != 0) {
-        event("code read protection level " + std::to_string(bootLoader->codeReadProtection()));
-    }
-}
-
-void SimulatedDevice::changeLines(std::int32_t lines) {
-    linesDriven = true;
-    const PinWiring wiring = *options.pins;
-    const auto pinLow = [&](bool dtrLine) {
-        const bool asserted = (lines & (dtrLine ? TIOCM_DTR : TIOCM_RTS)) != 0;
-        return asserted != wiring.assertedIsHigh;
-    };
-    const bool wasHeld = resetLow;
-    const bool newResetLow = pinLow(wiring.dtrDrivesReset);
-    const bool newIspLow = pinLow(!wiring.dtrDrivesReset);
-    if (newResetLow == resetLow && newIspLow == ispLow) {
-        return;
-    }
-    resetLow = newResetLow;
-    ispLow = newIspLow;
-    event(std::string("pins: RESET ") + (resetLow ? "low" : "high") + ", P0.14 " +
-          (ispLow ? "low" : "high"));
-    if (resetLow && !wasHeld) {
-        // Held in reset the part answers nothing and forgets what it was doing.
-        startPart();
-    } else if (!resetLow && wasHeld) {
-        ++pinResets;
-        startPart();
-        firmwareFromReset = firmwareRunning;
     }
 }
 
