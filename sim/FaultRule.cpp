@@ -71,6 +71,86 @@ std::string stepList() {
     return list;
 }
 
+// STEP[#N] into the rule: why it is refused, or nothing. occurrenceGiven tells whether
+// the text named an occurrence.
+std::optional<std::string> parseStep(std::string_view stepText, FaultRule& rule,
+                                     bool& occurrenceGiven) {
+    if (const std::size_t hash = stepText.find('#'); hash != std::string_view::npos) {
+        const std::string_view occurrenceText = stepText.substr(hash + 1);
+        const auto occurrence = parseDecimal(occurrenceText);
+        if (!occurrence || *occurrence == 0) {
+            return numberReason(occurrenceText, "the occurrence after '#'",
+                                "the occurrence after '#' is a number from 1");
+        }
+        rule.occurrence = *occurrence;
+        occurrenceGiven = true;
+        stepText = stepText.substr(0, hash);
+    }
+
+    bool stepKnown = false;
+    for (const auto& [name, step] : stepNames) {
+        if (name == stepText) {
+            rule.step = step;
+            stepKnown = true;
+        }
+    }
+    if (!stepKnown) {
+        return "unknown step '" + std::string(stepText) + "' (one of " + stepList() + ")";
+    }
+    return std::nullopt;
+}
+
+// ACTION into the rule: why it is refused, or nothing.
+std::optional<std::string> parseAction(std::string_view actionText, FaultRule& rule) {
+    for (const auto& [name, action] : plainActions) {
+        if (name == actionText) {
+            rule.action = action;
+            return std::nullopt;
+        }
+    }
+    if (actionText.starts_with(statusPrefix)) {
+        const std::string_view statusText = actionText.substr(statusPrefix.size());
+        const auto status = parseDecimal(statusText);
+        if (!status) {
+            return numberReason(statusText, "the status code of status:N",
+                                "status:N takes a decimal status code");
+        }
+        rule.action = FaultAction::status;
+        rule.status = *status;
+        return std::nullopt;
+    }
+    if (actionText.starts_with(dropPrefix)) {
+        const std::string_view bytesText = actionText.substr(dropPrefix.size());
+        const auto bytes = parseDecimal(bytesText);
+        if (!bytes || *bytes == 0) {
+            return numberReason(bytesText, "the byte count of drop:K",
+                                "drop:K takes a number of bytes from 1");
+        }
+        rule.action = FaultAction::drop;
+        rule.dropBytes = *bytes;
+        return std::nullopt;
+    }
+    return "unknown action '" + std::string(actionText) +
+           "' (one of silent, short, garble, extra, status:N, resend, hangup, corrupt, drop:K)";
+}
+
+// Why a step and an action do not go together, or nothing.
+std::optional<std::string> pairingError(const FaultRule& rule) {
+    if ((rule.action == FaultAction::drop) != (rule.step == FaultStep::dataLine)) {
+        return "data-line takes drop:K, and drop:K applies to data-line only";
+    }
+    if (rule.step == FaultStep::flasherBlock && rule.action != FaultAction::garble) {
+        return "flasher-block takes garble only";
+    }
+    if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
+        return "resend applies to data-checksum only";
+    }
+    if (rule.action == FaultAction::corrupt && rule.step != FaultStep::copy) {
+        return "corrupt applies to copy only";
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string_view faultStepName(FaultStep step) {
@@ -88,85 +168,21 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
     if (equals == std::string_view::npos) {
         return fail(error, quoted + "expected STEP[#N]=ACTION");
     }
-    std::string_view stepText = text.substr(0, equals);
-    const std::string_view actionText = text.substr(equals + 1);
-
     FaultRule rule;
     bool occurrenceGiven = false;
-    if (const std::size_t hash = stepText.find('#'); hash != std::string_view::npos) {
-        const std::string_view occurrenceText = stepText.substr(hash + 1);
-        const auto occurrence = parseDecimal(occurrenceText);
-        if (!occurrence || *occurrence == 0) {
-            return fail(error,
-                        quoted + numberReason(occurrenceText, "the occurrence after '#'",
-                                              "the occurrence after '#' is a number from 1"));
-        }
-        rule.occurrence = *occurrence;
-        occurrenceGiven = true;
-        stepText = stepText.substr(0, hash);
+    if (auto reason = parseStep(text.substr(0, equals), rule, occurrenceGiven)) {
+        return fail(error, quoted + *reason);
     }
-
-    bool stepKnown = false;
-    for (const auto& [name, step] : stepNames) {
-        if (name == stepText) {
-            rule.step = step;
-            stepKnown = true;
-        }
+    if (auto reason = parseAction(text.substr(equals + 1), rule)) {
+        return fail(error, quoted + *reason);
     }
-    if (!stepKnown) {
-        return fail(error, quoted + "unknown step '" + std::string(stepText) + "' (one of " +
-                               stepList() + ")");
+    if (auto reason = pairingError(rule)) {
+        return fail(error, quoted + *reason);
     }
-
-    bool actionKnown = false;
-    for (const auto& [name, action] : plainActions) {
-        if (name == actionText) {
-            rule.action = action;
-            actionKnown = true;
-        }
-    }
-    if (!actionKnown && actionText.starts_with(statusPrefix)) {
-        const std::string_view statusText = actionText.substr(statusPrefix.size());
-        const auto status = parseDecimal(statusText);
-        if (!status) {
-            return fail(error, quoted + numberReason(statusText, "the status code of status:N",
-                                                     "status:N takes a decimal status code"));
-        }
-        rule.action = FaultAction::status;
-        rule.status = *status;
-        actionKnown = true;
-    }
-    if (!actionKnown && actionText.starts_with(dropPrefix)) {
-        const std::string_view bytesText = actionText.substr(dropPrefix.size());
-        const auto bytes = parseDecimal(bytesText);
-        if (!bytes || *bytes == 0) {
-            return fail(error, quoted + numberReason(bytesText, "the byte count of drop:K",
-                                                     "drop:K takes a number of bytes from 1"));
-        }
-        rule.action = FaultAction::drop;
-        rule.dropBytes = *bytes;
-        actionKnown = true;
-    }
-    if (!actionKnown) {
-        return fail(error, quoted + "unknown action '" + std::string(actionText) +
-                               "' (one of silent, short, garble, extra, status:N, resend, "
-                               "hangup, corrupt, drop:K)");
-    }
-    if ((rule.action == FaultAction::drop) != (rule.step == FaultStep::dataLine)) {
-        return fail(error, quoted + "data-line takes drop:K, and drop:K applies to data-line only");
-    }
-    if (rule.step == FaultStep::flasherBlock && rule.action != FaultAction::garble) {
-        return fail(error, quoted + "flasher-block takes garble only");
-    }
+    // The lines of a transfer and the flasher's blocks are many: without #N, every one.
     if ((rule.step == FaultStep::dataLine || rule.step == FaultStep::flasherBlock) &&
         !occurrenceGiven) {
         rule.occurrence = FaultRule::everyOccurrence;
-    }
-    if (rule.action == FaultAction::resend && rule.step != FaultStep::dataChecksum) {
-        return fail(error, quoted + "resend applies to data-checksum only");
-    }
-    if (rule.action == FaultAction::corrupt && rule.step != FaultStep::copy) {
-        return fail(error, quoted + "corrupt applies to copy only");
     }
     return rule;
 }

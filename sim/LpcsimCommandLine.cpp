@@ -164,6 +164,47 @@ std::string LpcsimCommandLine::flashOutPath(std::uint32_t board) const {
     return path;
 }
 
+// The files that the options name, checked before the device starts: the link is given,
+// the flash image is readable and fits the part, and what is written at the end can be.
+void LpcsimCommandLine::checkFiles(LpcsimCommandLine& result, const std::string& flashIn) {
+    std::string& error = result.error;
+    const DeviceOptions& options = result.options;
+    if (options.linkPath.empty()) {
+        error = "--link PATH is required";
+        return;
+    }
+    if (!flashIn.empty()) {
+        if (!readFile(flashIn, result.options.flash)) {
+            error = "cannot read --flash-in " + flashIn;
+            return;
+        }
+        const auto part = PartDescription::find(options.partId);
+        if (part && options.flash.size() > part->flashSize()) {
+            error = "--flash-in " + flashIn + " holds " + std::to_string(options.flash.size()) +
+                    " bytes, more than the " + std::to_string(part->flashSize()) +
+                    " bytes of flash of part " + std::to_string(options.partId);
+            return;
+        }
+    }
+    if (!result.flashOut.empty()) {
+        // Each board's name, checked now rather than lost at the end: the first boards and
+        // the last, whose number is the longest.
+        for (std::uint64_t board = 1; board <= result.boardCount; ++board) {
+            const std::string path = result.flashOutPath(static_cast<std::uint32_t>(board));
+            if (const std::string why = whyNotWritable(path); !why.empty()) {
+                error = "cannot write --flash-out " + path + ": " + why;
+                return;
+            }
+            if (board == checkedBoards && board < result.boardCount) {
+                board = result.boardCount - 1;
+            }
+        }
+    }
+    if (!options.logPath.empty() && !writable(options.logPath)) {
+        error = "cannot write --log " + options.logPath;
+    }
+}
+
 LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args) {
     LpcsimCommandLine result;
     std::string& error = result.error;
@@ -290,40 +331,7 @@ LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args)
     if (!error.empty() || result.help || result.version) {
         return result;
     }
-    if (options.linkPath.empty()) {
-        error = "--link PATH is required";
-        return result;
-    }
-    if (!flashIn.empty()) {
-        if (!readFile(flashIn, options.flash)) {
-            error = "cannot read --flash-in " + flashIn;
-            return result;
-        }
-        const auto part = PartDescription::find(options.partId);
-        if (part && options.flash.size() > part->flashSize()) {
-            error = "--flash-in " + flashIn + " holds " + std::to_string(options.flash.size()) +
-                    " bytes, more than the " + std::to_string(part->flashSize()) +
-                    " bytes of flash of part " + std::to_string(options.partId);
-            return result;
-        }
-    }
-    if (!result.flashOut.empty()) {
-        // Each board's name, checked now rather than lost at the end: the first boards and
-        // the last, whose number is the longest.
-        for (std::uint64_t board = 1; board <= result.boardCount; ++board) {
-            const std::string path = result.flashOutPath(static_cast<std::uint32_t>(board));
-            if (const std::string why = whyNotWritable(path); !why.empty()) {
-                error = "cannot write --flash-out " + path + ": " + why;
-                return result;
-            }
-            if (board == checkedBoards && board < result.boardCount) {
-                board = result.boardCount - 1;
-            }
-        }
-    }
-    if (!options.logPath.empty() && !writable(options.logPath)) {
-        error = "cannot write --log " + options.logPath;
-    }
+    checkFiles(result, flashIn);
     return result;
 }
 

@@ -34,6 +34,9 @@ public:
     std::string flashOutPath(std::uint32_t board) const;
 
 private:
+    // After the options: the files they name, each checked before the device starts.
+    static void checkFiles(LpcsimCommandLine& result, const std::string& flashIn);
+
     DeviceOptions options;
     std::string flashOut;
     std::uint32_t boardCount = 1;

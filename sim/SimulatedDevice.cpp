@@ -16,7 +16,6 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
-#include <sys/ioctl.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -296,62 +295,6 @@ void SimulatedDevice::event(const std::string& text) {
     }
 }
 
-void SimulatedDevice::openPinSocket() {
-    if (options.pins) {
-        pinSocket.reset();
-        pinSocket = std::make_unique<PinSocket>(pty->slavePath());
-    }
-}
-
-void SimulatedDevice::startPart() {
-    ramProgram.reset();
-    bootLoader->powerOn();
-    resetLine();
-    firmwareFromReset = false;
-    if (resetLow) {
-        firmwareRunning = false;
-        return;
-    }
-    // Without a host driving the pins, P0.14 is where --boot puts it. The third level of
-    // code read protection ignores the pin.
-    const bool ispPin = (options.pins && linesDriven ? ispLow : !options.bootUser) &&
-                        bootLoader->codeReadProtection() < 3;
-    firmwareRunning = !ispPin && bootLoader->flash().holdsValidUserCode();
-    event(firmwareRunning ? "the part runs its firmware"
-          : ispPin        ? "the part enters its boot loader (P0.14 low)"
-                          : "the part enters its boot loader (no valid user code)");
-    if (!firmwareRunning && bootLoader->codeReadProtection() != 0) {
-        event("code read protection level " + std::to_string(bootLoader->codeReadProtection()));
-    }
-}
-
-void SimulatedDevice::changeLines(std::int32_t lines) {
-    linesDriven = true;
-    const PinWiring wiring = *options.pins;
-    const auto pinLow = [&](bool dtrLine) {
-        const bool asserted = (lines & (dtrLine ? TIOCM_DTR : TIOCM_RTS)) != 0;
-        return asserted != wiring.assertedIsHigh;
-    };
-    const bool wasHeld = resetLow;
-    const bool newResetLow = pinLow(wiring.dtrDrivesReset);
-    const bool newIspLow = pinLow(!wiring.dtrDrivesReset);
-    if (newResetLow == resetLow && newIspLow == ispLow) {
-        return;
-    }
-    resetLow = newResetLow;
-    ispLow = newIspLow;
-    event(std::string("pins: RESET ") + (resetLow ? "low" : "high") + ", P0.14 " +
-          (ispLow ? "low" : "high"));
-    if (resetLow && !wasHeld) {
-        // Held in reset the part answers nothing and forgets what it was doing.
-        startPart();
-    } else if (!resetLow && wasHeld) {
-        ++pinResets;
-        startPart();
-        firmwareFromReset = firmwareRunning;
-    }
-}
-
 void SimulatedDevice::resetLine() {
     uart->reset();
     dropUnreadInput();
@@ -382,78 +325,88 @@ void SimulatedDevice::serve() {
     changed.notify_all();
 }
 
-void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
-    Clock::time_point now = Clock::now();
-    std::optional<Clock::time_point> wake;
-    const auto wakeAt = [&](std::optional<Clock::time_point> when) {
-        if (when && (!wake || *when < *wake)) {
-            wake = when;
-        }
-    };
+void SimulatedDevice::TurnWait::wakeAt(std::optional<Clock::time_point> when) {
+    if (when && (!wake || *when < *wake)) {
+        wake = when;
+    }
+}
 
+void SimulatedDevice::serveOnce(std::unique_lock<std::mutex>& lock) {
+    const Clock::time_point now = Clock::now();
+    TurnWait wait;
     if (!pty && plugInAt && now >= *plugInAt) {
         plugIn(now);
     }
-    short masterEvents = 0;
     if (pty) {
-        MasterEnd host(pty->master());
-        // Until it has synchronised, the device looks at the rate as each byte comes: the
-        // autobaud measures the "?" at whatever rate the host has just set.
-        if (!bootLoader->synchronized()) {
-            nextSettingsCheck = {};
-        }
-        refreshLineSettings(now);
-        uart->receiveFrom(host, now);
-        process(now);
-        if (runRamProgram(now)) {
-            wakeAt(now);
-        }
-        if (hangUpRequested) {
-            unplug(now);
+        if (!serveLine(now, wait)) {
             return;
-        }
-        uart->transmitTo(host, now);
-        if (ramProgram && ramProgram->waitsForTransmitter() &&
-            uart->transmitPending() < isp::uartFifoSize) {
-            wakeAt(now);
-        }
-        checkFinished(now);
-        if (stopRequested) {
-            return;
-        }
-
-        if (uart->readsWhenReady()) {
-            masterEvents |= POLLIN;
-        }
-        if (uart->waitsForRoom()) {
-            masterEvents |= POLLOUT;
-        }
-        wakeAt(uart->deadline(now));
-        if (options.wireBaud == 0u) {
-            wakeAt(nextSettingsCheck);
-        }
-        if (finishBy) {
-            wakeAt(now + finishPoll);
         }
     } else {
-        wakeAt(plugInAt);
+        wait.wakeAt(plugInAt);
     }
-    wakeAt(bootLoader->deadline());
+    wait.wakeAt(bootLoader->deadline());
+    waitForWork(lock, now, wait);
+}
 
+bool SimulatedDevice::serveLine(Clock::time_point now, TurnWait& wait) {
+    MasterEnd host(pty->master());
+    // Until it has synchronised, the device looks at the rate as each byte comes: the
+    // autobaud measures the "?" at whatever rate the host has just set.
+    if (!bootLoader->synchronized()) {
+        nextSettingsCheck = {};
+    }
+    refreshLineSettings(now);
+    uart->receiveFrom(host, now);
+    process(now);
+    if (runRamProgram(now)) {
+        wait.wakeAt(now);
+    }
+    if (hangUpRequested) {
+        unplug(now);
+        return false;
+    }
+    uart->transmitTo(host, now);
+    if (ramProgram && ramProgram->waitsForTransmitter() &&
+        uart->transmitPending() < isp::uartFifoSize) {
+        wait.wakeAt(now);
+    }
+    checkFinished(now);
+    if (stopRequested) {
+        return false;
+    }
+
+    if (uart->readsWhenReady()) {
+        wait.masterEvents |= POLLIN;
+    }
+    if (uart->waitsForRoom()) {
+        wait.masterEvents |= POLLOUT;
+    }
+    wait.wakeAt(uart->deadline(now));
+    if (options.wireBaud == 0u) {
+        wait.wakeAt(nextSettingsCheck);
+    }
+    if (finishBy) {
+        wait.wakeAt(now + finishPoll);
+    }
+    return true;
+}
+
+void SimulatedDevice::waitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point now,
+                                  const TurnWait& wait) {
     // Woken to the microsecond: the line's byte slots are a tenth of a millisecond apart
     // at 115200 baud, and rounding each wake-up to whole milliseconds would make every
     // exchange on a paced line a millisecond or two longer than the cable's.
     std::chrono::nanoseconds timeout = idlePoll;
-    if (wake) {
-        timeout = std::clamp<std::chrono::nanoseconds>(*wake - now, std::chrono::nanoseconds{0},
-                                                       idlePoll);
+    if (wait.wake) {
+        timeout = std::clamp<std::chrono::nanoseconds>(*wait.wake - now,
+                                                       std::chrono::nanoseconds{0}, idlePoll);
     }
     const auto wholeSeconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
     const timespec pollTimeout{static_cast<time_t>(wholeSeconds.count()),
                                static_cast<long>((timeout - wholeSeconds).count())};
     std::array<pollfd, 3> fds{};
     fds[0] = {wakeRead, POLLIN, 0};
-    fds[1] = {pty ? pty->master() : -1, masterEvents, 0};
+    fds[1] = {pty ? pty->master() : -1, wait.masterEvents, 0};
     fds[2] = {pinSocket ? pinSocket->fd() : -1, POLLIN, 0};
     lock.unlock();
     const int ready = ::ppoll(fds.data(), fds.size(), &pollTimeout, nullptr);

@@ -81,8 +81,22 @@ private:
     void hangUp() override;
     void busy(std::chrono::microseconds duration) override;
 
+    // What one turn of the serving loop waits for: the earliest moment it must wake, and
+    // what it waits for on the pty's master end.
+    struct TurnWait {
+        std::optional<Clock::time_point> wake;
+        short masterEvents = 0;
+        void wakeAt(std::optional<Clock::time_point> when);
+    };
+
     void serve();
     void serveOnce(std::unique_lock<std::mutex>& lock);
+    // The line's part of a turn while the host is plugged in: false when the turn ends
+    // there, with the board unplugged or the device stopping.
+    bool serveLine(Clock::time_point now, TurnWait& wait);
+    // Sleeps, without the lock, until the host, the pins, a wake-up or the deadline.
+    void waitForWork(std::unique_lock<std::mutex>& lock, Clock::time_point now,
+                     const TurnWait& wait);
     void refreshLineSettings(Clock::time_point now);
     // The boot loader takes what the UART has received, as long as it takes input.
     void process(Clock::time_point now);
