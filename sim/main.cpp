@@ -33,17 +33,19 @@ bool writeFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
     return static_cast<bool>(file);
 }
 
-// The pin bridge library: beside this program in a build tree, else where it is installed.
+// The pin bridge library: beside this program in a build tree, else where it is installed
+// relative to this program's bin directory.
 std::string pinBridgePath() {
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const auto beside = self.parent_path() / LPCSIM_PINS_LIBRARY;
-        if (std::filesystem::exists(beside, error)) {
-            return beside.string();
-        }
+    if (error) {
+        return LPCSIM_PINS_LIBRARY;
     }
-    return LPCSIM_PINS_INSTALLED;
+    const auto beside = self.parent_path() / LPCSIM_PINS_LIBRARY;
+    if (std::filesystem::exists(beside, error)) {
+        return beside.string();
+    }
+    return (self.parent_path() / LPCSIM_PINS_INSTALLED).lexically_normal().string();
 }
 
 } // namespace
