@@ -113,22 +113,25 @@ bool UpdateContext::synchronize() {
     return true;
 }
 
+bool UpdateContext::askForSync(std::int32_t timeoutMs, std::string_view readFailure) {
+    OsalSerialPort& port = OsalSerialPort::instance();
+    port.purge(isp::purgeDelayMs);
+    sendLine(isp::syncRequest.data());
+    char reply[isp::replyBufferSize];
+    std::uint32_t bytesRead = 0;
+    if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()), timeoutMs)) {
+        abortWithMessage(readFailure);
+    }
+    return received(reply, bytesRead) == isp::syncReply;
+}
+
 void UpdateContext::resetIntoIsp() {
     // A board that misses one reset (a supervisor chip slower than the wait, a reply lost)
     // is reset again; the last attempt's silence is the usual message.
     BoardReset board(*options.reset, options.resetTimings);
-    OsalSerialPort& port = OsalSerialPort::instance();
     for (std::uint32_t attempt = 1;; ++attempt) {
         board.holdIntoIsp();
-        port.purge(isp::purgeDelayMs);
-        sendLine(isp::syncRequest.data());
-        char reply[isp::replyBufferSize];
-        std::uint32_t bytesRead = 0;
-        if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
-                       isp::replyTimeoutMs)) {
-            abortWithMessage(msg::noDevice);
-        }
-        if (received(reply, bytesRead) == isp::syncReply) {
+        if (askForSync(isp::replyTimeoutMs, msg::noDevice)) {
             // The part sampled P0.14 when it left reset; its firmware may use the pin.
             board.releaseIsp();
             return;
@@ -143,18 +146,10 @@ void UpdateContext::awaitBoard() {
     // Only a boot loader fresh from reset answers "?" with "Synchronized": one that has
     // started its firmware does not, nor one that failed and is still synchronised (to it
     // "?" is the start of a command line). Nothing else is sent until a board answers.
-    OsalSerialPort& port = OsalSerialPort::instance();
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
-        port.purge(isp::purgeDelayMs);
-        sendLine(isp::syncRequest.data());
-        char reply[isp::replyBufferSize];
-        std::uint32_t bytesRead = 0;
-        if (!port.read(reply, bytesRead, static_cast<std::int32_t>(isp::syncReply.size()),
-                       isp::probeIntervalMs)) {
-            abortWithMessage(msg::couldNotCommunicate); // the port is not open, or gone
-        }
-        if (received(reply, bytesRead) == isp::syncReply) {
+        // A read that fails means the port is not open, or gone.
+        if (askForSync(isp::probeIntervalMs, msg::couldNotCommunicate)) {
             return;
         }
         // A board that echoes or chatters ends the read early; the interval stays the same.

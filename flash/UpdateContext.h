@@ -76,6 +76,9 @@ private:
     // The board reset into ISP mode through the modem lines until it answers "?"
     // (UpdateOptions::reset), P0.14 released once it has.
     void resetIntoIsp();
+    // "?" after a purge: whether the reply within timeoutMs is "Synchronized". A read the
+    // port cannot make ends with readFailure's message.
+    bool askForSync(std::int32_t timeoutMs, std::string_view readFailure);
     // The lines of count bytes from data, each followed by a pause of pauseMs when it is
     // not 0; returns the sum of the bytes.
     std::uint32_t sendDataLines(const std::uint8_t* data, std::uint32_t count,
