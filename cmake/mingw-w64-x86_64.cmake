@@ -18,8 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Header-only libraries that Debian installs for the build machine only.
 set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw CACHE PATH "CLI11 for the cross build")
 
-# Each executable runs on its own: no libstdc++, libgcc or winpthread DLLs beside it.
+# Each executable runs on its own: no libstdc++, libgcc, winpthread or zlib DLLs beside it
+# (libz-mingw-w64-dev has both the static library and the DLL's import library).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Tests of the cross build run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace sparwick {
 namespace {
@@ -54,6 +55,8 @@ std::string describe(std::uint8_t status, std::uint32_t value) {
         return "IAP status " + std::to_string(value);
     case Status::badCrc:
         return "block CRC failed";
+    case Status::badStream:
+        return "compressed block did not inflate";
     case Status::wrongVersion:
         return "flasher version " + std::to_string(value) + ", this program's " +
                std::to_string(turbo::version);
@@ -80,6 +83,29 @@ std::uint32_t TurboSession::crc32(std::span<const std::uint8_t> bytes, std::uint
         }
     }
     return ~crc;
+}
+
+std::vector<std::uint8_t> TurboSession::deflateBlock(std::span<const std::uint8_t> block) {
+    z_stream stream{};
+    // Raw deflate (no zlib header or check: the flasher checks the CRC-32 of the block),
+    // the largest window, the default memory level and strategy.
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        return {};
+    }
+    std::vector<std::uint8_t> out(deflateBound(&stream, static_cast<uLong>(block.size())));
+    // zlib's interface takes a non-const pointer; it does not write through it.
+    stream.next_in = const_cast<Bytef*>(block.data());
+    stream.avail_in = static_cast<uInt>(block.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    const bool finished = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    out.resize((out.size() + 3) / 4 * 4, 0);
+    if (!finished || out.size() >= block.size()) {
+        return {};
+    }
+    return out;
 }
 
 void TurboSession::start(UpdateContext& context, std::uint32_t flashSize) {
@@ -116,14 +142,15 @@ bool TurboSession::handshake(std::uint32_t flashSize) {
 }
 
 void TurboSession::send(std::uint8_t command, std::span<const std::uint32_t> args,
-                        std::span<const std::uint8_t> payload) {
+                        std::span<const std::uint8_t> payload,
+                        std::optional<std::uint32_t> payloadCrc) {
     std::string out(1, static_cast<char>(command));
     for (const std::uint32_t arg : args) {
         put32(out, arg);
     }
     if (!payload.empty()) {
         out.append(payload.begin(), payload.end());
-        put32(out, crc32(payload));
+        put32(out, payloadCrc.value_or(crc32(payload)));
     }
     // A failed write shows up as a missing reply.
     OsalSerialPort::instance().write(out.data(), static_cast<std::int32_t>(out.size()));
@@ -195,11 +222,18 @@ void TurboSession::prepareAndErase(std::uint32_t firstSector, std::uint32_t last
 
 void TurboSession::writeBlock(std::uint32_t flashAddress, std::span<const std::uint8_t> block,
                               std::uint32_t sector) {
-    const std::array<std::uint32_t, 1> length{static_cast<std::uint32_t>(block.size())};
+    const std::vector<std::uint8_t> stream = deflateBlock(block);
+    const bool deflated = !stream.empty();
+    const std::span<const std::uint8_t> payload = deflated ? std::span(stream) : block;
+    const std::array<std::uint32_t, 1> length{static_cast<std::uint32_t>(payload.size())};
+    const std::uint8_t command = byteOf(deflated ? Command::compressedData : Command::data);
     Reply sent;
     for (int attempt = 0; attempt < blockAttempts; ++attempt) {
-        sent = request(byteOf(Command::data), length, block);
-        if (!sent.complete || sent.status != static_cast<std::uint8_t>(Status::badCrc)) {
+        // The CRC-32 is the block's: what the flasher must hold once it has inflated it.
+        send(command, length, payload, crc32(block));
+        sent = receive(replyTimeoutMs);
+        if (!sent.complete || (sent.status != static_cast<std::uint8_t>(Status::badCrc) &&
+                               sent.status != static_cast<std::uint8_t>(Status::badStream))) {
             break;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,7 +26,8 @@ public:
     std::vector<std::uint32_t> sums(std::uint32_t flashAddress, std::uint32_t length,
                                     std::uint32_t count);
     void prepareAndErase(std::uint32_t firstSector, std::uint32_t lastSector);
-    // One block into the flasher's RAM (sent again if its CRC fails), its sector
+    // One block into the flasher's RAM, deflated when that makes it smaller (sent again
+    // if the flasher's CRC-32 of it fails or its stream does not inflate), its sector
     // prepared, and the copy to flashAddress.
     void writeBlock(std::uint32_t flashAddress, std::span<const std::uint8_t> block,
                     std::uint32_t sector);
@@ -36,6 +38,9 @@ public:
     void go();
 
     static std::uint32_t crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0);
+    // The block as a raw deflate stream (zlib, level 9), padded with zeros to whole words
+    // as the flasher takes it; empty when that is not smaller than the block.
+    static std::vector<std::uint8_t> deflateBlock(std::span<const std::uint8_t> block);
 
 private:
     struct Reply {
@@ -44,9 +49,11 @@ private:
         std::uint32_t value = 0;
     };
 
-    // Sends a request; nothing read yet.
+    // Sends a request; nothing read yet. A payload is followed by a CRC-32: payloadCrc,
+    // or the payload's own.
     void send(std::uint8_t command, std::span<const std::uint32_t> args,
-              std::span<const std::uint8_t> payload = {});
+              std::span<const std::uint8_t> payload = {},
+              std::optional<std::uint32_t> payloadCrc = std::nullopt);
     Reply receive(std::uint32_t timeoutMs);
     Reply request(std::uint8_t command, std::span<const std::uint32_t> args,
                   std::span<const std::uint8_t> payload = {}, std::uint32_t timeoutMs = 0);

@@ -13,11 +13,13 @@ namespace {
 using turbo::Command;
 
 constexpr auto dataCommand = static_cast<std::uint8_t>(Command::data);
+constexpr auto compressedCommand = static_cast<std::uint8_t>(Command::compressedData);
 // The flasher's requests and how many 32-bit arguments each takes; any other byte is a
 // request of its own.
-constexpr std::array<std::pair<Command, std::uint32_t>, 8> argumentWords = {{
+constexpr std::array<std::pair<Command, std::uint32_t>, 9> argumentWords = {{
     {Command::hello, 3},
     {Command::data, 1},
+    {Command::compressedData, 1},
     {Command::prepare, 2},
     {Command::erase, 2},
     {Command::write, 2},
@@ -46,7 +48,7 @@ std::uint8_t FlasherBlockTap::received(std::uint8_t byte) {
     }
     if (argumentBytes > 0) {
         --argumentBytes;
-        if (command == dataCommand) {
+        if (command == dataCommand || command == compressedCommand) {
             length = length >> 8 | std::uint32_t{byte} << 24;
             if (argumentBytes == 0 && length % 4 == 0 && length >= 4 && length <= blockMax) {
                 blockBytes = length + crcBytes;

@@ -7,9 +7,9 @@ namespace sparwick::sim {
 class FaultInjector;
 
 // Follows the bytes that code in RAM receives as the turbo flasher's requests (a command
-// byte, then its 32-bit little-endian arguments; a data request's block and CRC-32 after
-// its length), so that the flasher-block fault can change a block's first byte on its way
-// in. A stream out of step is followed as the flasher follows it: bytes after a refused
+// byte, then its 32-bit little-endian arguments; a data request's block, or a compressed
+// one's deflate stream, and CRC-32 after its length), so that the flasher-block fault can
+// change a block's first byte on its way in. A stream out of step is followed as the flasher follows it: bytes after a refused
 // length are taken as requests.
 class FlasherBlockTap {
 public:

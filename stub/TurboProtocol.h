@@ -9,7 +9,7 @@
 #pragma once
 
 /* The protocol's version: the handshake's argument, and what the flasher answers. */
-#define TURBO_VERSION 2
+#define TURBO_VERSION 3
 /* The handshake: command byte, version, the part's user flash size, and a check word:
  * version XOR flash size XOR TURBO_SYNC. Until the flasher has a handshake it takes the
  * line as a stream of bytes and looks for one in every 13 that arrive in a row, so that
@@ -47,6 +47,9 @@
 /* Requests: the command byte, then the arguments. */
 #define TURBO_CMD_HELLO 0x48   /* 'H' version, flash size, check -> value: flasher's version */
 #define TURBO_CMD_DATA 0x44    /* 'D' length, bytes, CRC-32    -> value: CRC-32 received */
+/* 'Z' length, a raw deflate stream padded to the length, the CRC-32 of what it inflates
+ * to -> value: that CRC-32. */
+#define TURBO_CMD_ZDATA 0x5A
 #define TURBO_CMD_PREPARE 0x50 /* 'P' first sector, last       -> value: IAP status */
 #define TURBO_CMD_ERASE 0x45   /* 'E' first sector, last       -> value: IAP status */
 #define TURBO_CMD_WRITE 0x57   /* 'W' flash address, count     -> value: IAP status */
@@ -69,6 +72,8 @@
 #define TURBO_ERR_CRC 5   /* the block's CRC-32 did not match; value: the CRC received */
 #define TURBO_ERR_IAP 6   /* the IAP call failed; value: its status code */
 #define TURBO_ERR_RANGE 7 /* CRC range outside the part's flash; value: the flash size */
+/* A deflate stream the flasher cannot inflate into a block; value: the bytes it made. */
+#define TURBO_ERR_STREAM 8
 
 /* The boot ROM's IAP entry (Thumb) and the commands the flasher calls. */
 #define TURBO_IAP_ENTRY 0x7FFFFFF1
@@ -107,6 +112,7 @@ inline constexpr std::array<std::uint32_t, 4> lineRates = {rateOf(32), rateOf(16
 enum class Command : std::uint8_t {
     hello = TURBO_CMD_HELLO,
     data = TURBO_CMD_DATA,
+    compressedData = TURBO_CMD_ZDATA,
     prepare = TURBO_CMD_PREPARE,
     erase = TURBO_CMD_ERASE,
     write = TURBO_CMD_WRITE,
@@ -123,6 +129,7 @@ enum class Status : std::uint8_t {
     badCrc = TURBO_ERR_CRC,
     iapFailed = TURBO_ERR_IAP,
     outOfRange = TURBO_ERR_RANGE,
+    badStream = TURBO_ERR_STREAM,
 };
 
 } // namespace sparwick::turbo

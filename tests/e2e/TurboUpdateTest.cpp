@@ -170,7 +170,8 @@ TEST(TurboUpdateTest, FailuresNameTheStepAndAPowerCycleRecovers) {
          prefix + "verify failed (flash CRC-32 differs from the image's). " + recovery},
         {"copy#3=status:9", turbo, prefix + "copy failed (IAP status 9). " + recovery},
         // Every block changed on its way in: the host gives up after sending it again.
-        {"flasher-block=garble", turbo, prefix + "block failed (block CRC failed). " + recovery},
+        {"flasher-block=garble", turbo,
+         prefix + "block failed (compressed block did not inflate). " + recovery},
     };
     for (const Case& c : cases) {
         Device device({c.fault});

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <termios.h>
 #include <vector>
+#include <zlib.h>
 
 namespace sparwick::sim::test {
 namespace {
@@ -129,6 +131,134 @@ TEST_F(TurboFlasherTest, ACorruptCopyIsCaughtByTheCrc) {
     EXPECT_NE(verify.value, crcOf(firmware));
 }
 
+// zlib's raw deflate of the bytes, with the level and strategy given; when flushAt is not
+// 0, the first flushAt bytes at that level, flushed whole (an empty stored block after
+// them), and the rest at the level after.
+std::vector<std::uint8_t> deflated(const std::vector<std::uint8_t>& bytes, int level,
+                                   int strategy = Z_DEFAULT_STRATEGY, std::size_t flushAt = 0,
+                                   int levelAfter = 9) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    std::vector<std::uint8_t> out(2 * bytes.size() + 64);
+    std::vector<std::uint8_t> in(bytes);
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    stream.next_in = in.data();
+    if (flushAt != 0) {
+        stream.avail_in = static_cast<uInt>(flushAt);
+        EXPECT_EQ(deflate(&stream, Z_FULL_FLUSH), Z_OK);
+        EXPECT_EQ(deflateParams(&stream, levelAfter, Z_DEFAULT_STRATEGY), Z_OK);
+    }
+    stream.avail_in = static_cast<uInt>(in.size() - flushAt);
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Bits for a hand-made deflate stream: fields from their lowest bit, Huffman codes from
+// their highest.
+struct BitWriter {
+    std::vector<std::uint8_t> bytes;
+    unsigned used = 0;
+    BitWriter& bits(std::uint32_t value, unsigned count) {
+        for (unsigned i = 0; i < count; ++i, ++used) {
+            if (used % 8 == 0) {
+                bytes.push_back(0);
+            }
+            bytes.back() |= static_cast<std::uint8_t>(((value >> i) & 1u) << (used % 8));
+        }
+        return *this;
+    }
+    BitWriter& code(std::uint32_t value, unsigned length) {
+        for (unsigned i = length; i-- > 0;) {
+            bits(value >> i, 1);
+        }
+        return *this;
+    }
+    // The last block, with the fixed codes.
+    static BitWriter fixedBlock() { return BitWriter{}.bits(1, 1).bits(1, 2); }
+};
+
+TEST_F(TurboFlasherTest, CompressedBlocksInflateToTheBlock) {
+    std::mt19937 random(26);
+    std::vector<std::uint8_t> noise(sectorSize);
+    for (auto& byte : noise) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    std::vector<std::uint8_t> words;
+    const std::string text = "ldr r0, [r1, #4]\nbl uart_put\nmov r2, r0\nstr r2, [sp]\n";
+    for (std::size_t i = 0; words.size() < sectorSize; ++i) {
+        words.push_back(static_cast<std::uint8_t>(text[(i * 7) % text.size()] ^ (i % 13 == 0)));
+    }
+    words.resize(sectorSize);
+    // The first 300 bytes again at the end: a match as far back as a block allows.
+    std::vector<std::uint8_t> far(noise);
+    std::copy(noise.begin(), noise.begin() + 300, far.end() - 300);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> block;
+        std::vector<std::uint8_t> stream;
+    };
+    const std::vector<Case> cases = {
+        {"dynamic codes", words, deflated(words, 9)},
+        {"fixed codes", words, deflated(words, 9, Z_FIXED)},
+        {"stored, then dynamic codes", words, deflated(words, 0, Z_DEFAULT_STRATEGY, 1000)},
+        {"all 0xFF: matches of 258", std::vector<std::uint8_t>(sectorSize, 0xFF),
+         deflated(std::vector<std::uint8_t>(sectorSize, 0xFF), 9)},
+        {"the farthest distance", far, deflated(far, 9)},
+        {"dynamic, an empty stored block, dynamic", words,
+         deflated(words, 9, Z_DEFAULT_STRATEGY, 2000)},
+    };
+    startFlasher();
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    for (const Case& c : cases) {
+        const auto reply = turbo->compressed(c.stream, crcOf(c.block));
+        EXPECT_EQ(reply.status, Status::ok) << c.name;
+        EXPECT_EQ(reply.value, crcOf(c.block)) << c.name;
+    }
+    // The block inflated is the one a copy takes.
+    ASSERT_EQ(turbo->request(Command::prepare, {1, 1}).status, Status::ok);
+    ASSERT_EQ(turbo->request(Command::write, {sectorSize, sectorSize}).status, Status::ok);
+    EXPECT_EQ(turbo->request(Command::crc, {sectorSize, sectorSize}).value, crcOf(words));
+}
+
+TEST_F(TurboFlasherTest, AMalformedStreamIsRefusedAndTheFlasherServesOn) {
+    const std::vector<std::uint8_t> ones(sectorSize + 4, 0xFF);
+    const std::vector<std::uint8_t> words = image(sectorSize);
+    // Whole words: zeros after a cut stream may end it.
+    std::vector<std::uint8_t> truncated = deflated(words, 9);
+    truncated.resize(truncated.size() / 8 * 4);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> stream;
+        std::uint32_t made;
+    };
+    const std::vector<Case> cases = {
+        {"block type 3", BitWriter{}.bits(1, 1).bits(3, 2).bytes, 0},
+        {"stored lengths that do not match", {0x01, 0x04, 0x00, 0x00, 0x00, 'a', 'b', 'c', 'd'}, 0},
+        // 'A', then a length and distance code 30, which no block may use.
+        {"a code the table does not hold",
+         BitWriter::fixedBlock().code(0x30 + 'A', 8).code(1, 7).code(30, 5).bytes, 1},
+        {"length code 286", BitWriter::fixedBlock().code(0xC0 + 6, 8).bytes, 0},
+        {"a distance before the start", BitWriter::fixedBlock().code(1, 7).code(0, 5).bytes, 0},
+        {"output past the block", deflated(ones, 9), sectorSize},
+        {"input that ends before the last block", truncated, 0},
+    };
+    startFlasher();
+    ASSERT_EQ(turbo->hello().status, Status::ok);
+    for (const Case& c : cases) {
+        const auto reply = turbo->compressed(c.stream, 0);
+        EXPECT_EQ(reply.status, Status::badStream) << c.name;
+        if (c.made != 0) {
+            EXPECT_EQ(reply.value, c.made) << c.name;
+        }
+        // Nothing kept for a copy; the next block is taken.
+        EXPECT_EQ(turbo->request(Command::write, {0, 256}).status, Status::badLength) << c.name;
+        EXPECT_EQ(turbo->data(words).status, Status::ok) << c.name;
+    }
+}
+
 TEST_F(TurboFlasherTest, ABlockWhoseCrcFailsIsNotKept) {
     startFlasher();
     const std::vector<std::uint8_t> block = image(1024);
@@ -153,8 +283,8 @@ TEST_F(TurboFlasherTest, UntilItsHandshakeTheFlasherObeysNothingAndResynchronise
     // Ignored until a handshake: no answer, nothing erased.
     EXPECT_FALSE(turbo->request(Command::erase, {0, 0}, std::chrono::milliseconds{100}).complete);
     // A handshake that lost a byte on the line is not completed by the next one.
-    // H, version 2, 512000, the check.
-    const std::string hello("H\x02\x00\x00\x00\x00\xD0\x07\x00\xA7\x13\x3B\x5A", 13);
+    // H, version 3, 512000, the check.
+    const std::string hello("H\x03\x00\x00\x00\x00\xD0\x07\x00\xA6\x13\x3B\x5A", 13);
     turbo->raw(hello.substr(0, 8) + hello.substr(9));
     EXPECT_EQ(turbo->hello().status, Status::ok);
     EXPECT_EQ(turbo->request(Command::prepare, {0, 0}).status, Status::ok);
@@ -180,7 +310,7 @@ TEST_F(TurboFlasherTest, TheFlashersRulesAndTheIapsStatuses) {
         {Command::crc, {0xFFFFFFFF, 2}, Status::outOfRange, 512000},
         {Command::sums, {0, 4096, 0}, Status::outOfRange, 512000},
         {Command::sums, {4096, 0x10000, 0x10000}, Status::outOfRange, 512000},
-        {static_cast<Command>('Z'), {}, Status::unknownCommand, 'Z'},
+        {static_cast<Command>('Q'), {}, Status::unknownCommand, 'Q'},
     };
     startFlasher();
     ASSERT_EQ(turbo->hello().status, Status::ok);

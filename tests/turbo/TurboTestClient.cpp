@@ -74,6 +74,18 @@ TurboTestClient::Reply TurboTestClient::data(std::span<const std::uint8_t> block
     return readReply(std::chrono::milliseconds{2000});
 }
 
+TurboTestClient::Reply TurboTestClient::compressed(std::span<const std::uint8_t> stream,
+                                                   std::uint32_t blockCrc) {
+    std::string out(1, static_cast<char>(turbo::Command::compressedData));
+    const std::size_t padded = (stream.size() + 3) / 4 * 4;
+    put32(out, static_cast<std::uint32_t>(padded));
+    out.append(stream.begin(), stream.end());
+    out.append(padded - stream.size(), '\0');
+    put32(out, blockCrc);
+    line.send(out);
+    return readReply(std::chrono::milliseconds{2000});
+}
+
 TurboTestClient::Reply TurboTestClient::readReply(std::chrono::milliseconds timeout) {
     const std::string bytes = line.read(turbo::replySize, timeout);
     Reply reply;

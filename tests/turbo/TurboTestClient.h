@@ -43,6 +43,9 @@ public:
     std::vector<Reply> sums(std::uint32_t address, std::uint32_t length, std::uint32_t count);
     // A block with its CRC-32, or with the CRC given.
     Reply data(std::span<const std::uint8_t> block, std::optional<std::uint32_t> crc = {});
+    // A deflate stream, padded with zeros to whole words, and the CRC-32 of the block it
+    // stands for.
+    Reply compressed(std::span<const std::uint8_t> stream, std::uint32_t blockCrc);
 
     static std::uint32_t crc32(std::span<const std::uint8_t> bytes);
 
