@@ -38,6 +38,7 @@ FlasherBlockTap::FlasherBlockTap(FaultInjector& faultInjector)
     : faults(faultInjector) {}
 
 std::uint8_t FlasherBlockTap::received(std::uint8_t byte) {
+    ++bytes;
     if (blockBytes > 0) {
         --blockBytes;
         if (garbleNext) {

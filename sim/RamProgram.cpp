@@ -94,6 +94,8 @@ bool RamProgram::serve(Clock::time_point now, std::uint32_t hostBaud) {
         return true;
     case ArmCore::Stop::enteredFlash:
         current = State::firmwareStarted;
+        // What the host sent to the code, for the line's floor in scripts/bench.
+        event("the code in RAM received " + std::to_string(blockTap.count()) + " bytes");
         event("the code in RAM jumps to " + std::to_string(core->flashEntry()) +
               " in the flash (memory map " + std::to_string(clocks.memoryMap()) +
               (flash.holdsValidUserCode() ? "): valid user code"

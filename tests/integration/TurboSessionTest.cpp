@@ -36,6 +36,7 @@ std::string reply(std::uint8_t status, std::uint32_t value) {
 std::size_t requestSize(std::string_view pending) {
     switch (pending[0]) {
     case 'D':
+    case 'Z':
         if (pending.size() < 5) {
             return 0;
         }
@@ -83,12 +84,32 @@ TEST(TurboSessionTest, Crc32IsZlibs) {
               0xCBF43926u);
 }
 
+TEST(TurboSessionTest, ABlockGoesDeflatedOnlyWhenThatIsSmaller) {
+    std::vector<std::uint8_t> noise(4096);
+    std::uint32_t state = 26;
+    for (auto& byte : noise) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    EXPECT_TRUE(TurboSession::deflateBlock(noise).empty());
+    const auto stream = TurboSession::deflateBlock(std::vector<std::uint8_t>(4096, 0xFF));
+    EXPECT_FALSE(stream.empty());
+    EXPECT_EQ(stream.size() % 4, 0u);
+    EXPECT_LT(stream.size(), 64u);
+}
+
 TEST(TurboSessionTest, RequestsAndReplies) {
     const std::string ok = reply(0, 0);
     const std::string prefix(msg::turboFailedPrefix);
     const std::string recovery(msg::turboRecovery);
     const std::string dataRequest = "D" + word(8) + "12345678" + word(blockCrc);
     const std::string writeRequests = "P" + word(2) + word(2) + "W" + word(0x2000) + word(8);
+    // A block that deflates: its stream, and the CRC-32 of the block.
+    static const std::vector<std::uint8_t> blank(4096, 0xFF);
+    const auto stream = TurboSession::deflateBlock(blank);
+    const std::string compressedRequest = "Z" + word(static_cast<std::uint32_t>(stream.size())) +
+                                          std::string(stream.begin(), stream.end()) +
+                                          word(TurboSession::crc32(blank));
     struct Case {
         const char* name;
         std::function<void(TurboSession&)> steps;
@@ -112,6 +133,11 @@ TEST(TurboSessionTest, RequestsAndReplies) {
          {reply(5, 1), reply(5, 1), reply(5, 1)},
          dataRequest + dataRequest + dataRequest,
          prefix + "block failed (block CRC failed). " + recovery},
+        {"a deflated block sent again after its stream did not inflate",
+         [](TurboSession& s) { s.writeBlock(0x2000, blank, 2); },
+         {reply(8, 0), reply(8, 0), reply(8, 0)},
+         compressedRequest + compressedRequest + compressedRequest,
+         prefix + "block failed (compressed block did not inflate). " + recovery},
         {"a short reply",
          [](TurboSession& s) { s.prepareAndErase(0, 1); },
          {ok.substr(0, 4)},

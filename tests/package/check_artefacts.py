@@ -51,11 +51,12 @@ DEB_FILES = {
 PROGRAMS = {"sparwick-cli": ("sparwick-cli", "lpcsim"), "sparwick": ("sparwick",)}
 ZIP_FILES = {"sparwick.exe", "sparwick-cli.exe", "README.txt"}
 # Libraries that every program linked by the C++ compiler needs; dpkg-shlibdeps must
-# have found them. The dialog program needs Qt's widgets and its X11 platform as well; the
-# command line no GUI library at all, so that a headless station can take it.
+# have found them: zlib for the turbo flasher's compressed blocks in both. The dialog
+# program needs Qt's widgets and its X11 platform as well; the command line no GUI
+# library at all, so that a headless station can take it.
 LIBRARY_DEPENDENCIES = {
-    "sparwick-cli": ("libc6", "libstdc++6", "libunicorn2"),
-    "sparwick": ("libc6", "libstdc++6", "libqt6widgets6", "qt6-qpa-plugins"),
+    "sparwick-cli": ("libc6", "libstdc++6", "libunicorn2", "zlib1g"),
+    "sparwick": ("libc6", "libstdc++6", "libqt6widgets6", "qt6-qpa-plugins", "zlib1g"),
 }
 GUI_LIBRARIES = re.compile(r"qt|libx|gtk|libgl", re.IGNORECASE)
 
