@@ -103,7 +103,9 @@ TEST(TurboSessionTest, RequestsAndReplies) {
     const std::string prefix(msg::turboFailedPrefix);
     const std::string recovery(msg::turboRecovery);
     const std::string dataRequest = "D" + word(8) + "12345678" + word(blockCrc);
-    const std::string writeRequests = "P" + word(2) + word(2) + "W" + word(0x2000) + word(8);
+    // A block's prepare goes with the block, before its reply.
+    const std::string prepareRequest = "P" + word(2) + word(2);
+    const std::string writeRequests = prepareRequest + "W" + word(0x2000) + word(8);
     // A block that deflates: its stream, and the CRC-32 of the block.
     static const std::vector<std::uint8_t> blank(4096, 0xFF);
     const auto stream = TurboSession::deflateBlock(blank);
@@ -125,18 +127,24 @@ TEST(TurboSessionTest, RequestsAndReplies) {
          ""},
         {"a block sent again after its CRC failed",
          [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
-         {reply(5, 1), reply(0, blockCrc), ok, ok},
-         dataRequest + dataRequest + writeRequests,
+         {reply(5, 1), ok, reply(0, blockCrc), ok, ok},
+         dataRequest + prepareRequest + dataRequest + writeRequests,
          ""},
         {"a block whose CRC always fails",
          [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
-         {reply(5, 1), reply(5, 1), reply(5, 1)},
-         dataRequest + dataRequest + dataRequest,
+         {reply(5, 1), ok, reply(5, 1), ok, reply(5, 1), ok},
+         dataRequest + prepareRequest + dataRequest + prepareRequest + dataRequest + prepareRequest,
          prefix + "block failed (block CRC failed). " + recovery},
+        {"a refused block, its prepare's answer not awaited",
+         [](TurboSession& s) { s.writeBlock(0x2000, block, 2); },
+         {reply(4, 8)},
+         dataRequest + prepareRequest,
+         prefix + "block failed (flasher status 4). " + recovery},
         {"a deflated block sent again after its stream did not inflate",
          [](TurboSession& s) { s.writeBlock(0x2000, blank, 2); },
-         {reply(8, 0), reply(8, 0), reply(8, 0)},
-         compressedRequest + compressedRequest + compressedRequest,
+         {reply(8, 0), ok, reply(8, 0), ok, reply(8, 0), ok},
+         compressedRequest + prepareRequest + compressedRequest + prepareRequest +
+             compressedRequest + prepareRequest,
          prefix + "block failed (compressed block did not inflate). " + recovery},
         {"a short reply",
          [](TurboSession& s) { s.prepareAndErase(0, 1); },
