@@ -228,8 +228,8 @@ void TurboSession::writeBlock(std::uint32_t flashAddress, std::span<const std::u
     const std::array<std::uint32_t, 1> length{static_cast<std::uint32_t>(payload.size())};
     const std::uint8_t command = byteOf(deflated ? Command::compressedData : Command::data);
     const std::array<std::uint32_t, 2> sectors{sector, sector};
+    const std::array<std::uint32_t, 2> copy{flashAddress, static_cast<std::uint32_t>(block.size())};
     Reply sent;
-    Reply prepared;
     for (int attempt = 0; attempt < blockAttempts; ++attempt) {
         // The CRC-32 is the block's: what the flasher must hold once it has inflated it.
         // The prepare follows at once, a round trip less: its 9 bytes wait in the UART's
@@ -241,18 +241,18 @@ void TurboSession::writeBlock(std::uint32_t flashAddress, std::span<const std::u
         const bool again =
             sent.complete && (sent.status == static_cast<std::uint8_t>(Status::badCrc) ||
                               sent.status == static_cast<std::uint8_t>(Status::badStream));
-        if (!sent.complete || (!again && sent.status != static_cast<std::uint8_t>(Status::ok))) {
-            break; // out of step, or gone: no answer to the prepare may come
-        }
-        prepared = receive(replyTimeoutMs);
         if (!again) {
             break;
         }
+        require(receive(replyTimeoutMs), "prepare");
     }
+    // Out of step, or gone: no answer to the prepare may come.
     require(sent, "block");
-    require(prepared, "prepare");
-    const std::array<std::uint32_t, 2> copy{flashAddress, static_cast<std::uint32_t>(block.size())};
-    require(request(byteOf(Command::write), copy), "copy");
+    // The block is in: the copy goes before the prepare's answer is read, another round
+    // trip less (the flasher takes it once the prepare is done).
+    send(byteOf(Command::write), copy);
+    require(receive(replyTimeoutMs), "prepare");
+    require(receive(replyTimeoutMs), "copy");
 }
 
 void TurboSession::verify(std::uint32_t flashAddress, std::uint32_t size,

@@ -1,9 +1,10 @@
 @ The turbo flasher: a small program that the host loads into the LPC2000's RAM with the
 @ boot loader's W command and starts with G. It runs the core at 4 x 14.7456 MHz, the
 @ peripheral clock at the same rate and UART0 at the divisor the host put in its image,
-@ and serves the binary protocol of TurboProtocol.h: blocks with a CRC-32 into RAM,
-@ prepare, erase and copy through the boot ROM's IAP calls, CRC-32s of flash ranges, and
-@ the start of the firmware. ARM state, ARMv4T (ARM7TDMI): no BLX, no CLZ.
+@ and serves the binary protocol of TurboProtocol.h: blocks with a CRC-32 into RAM, as
+@ they are or deflated, prepare, erase and copy through the boot ROM's IAP calls, CRC-32s
+@ of flash ranges, and the start of the firmware. ARM state, but for the inflate, which is
+@ Thumb for its size; ARMv4T (ARM7TDMI): no BLX, no CLZ, a POP to PC stays in Thumb.
 
 #include "TurboProtocol.h"
 
