@@ -215,8 +215,10 @@ LineModel::Result LineModel::resultOf(Port& port, const WorkerEnd& end) {
         }
         port.message = "the worker ended " +
                        (end.how.empty() ? "with status " + std::to_string(end.status) : end.how) +
-                       " in the middle of the update; put the device into software upgrade mode "
-                       "and run the update again.";
+                       (isCheck ? " in the middle of the check; nothing was written: put the "
+                                  "device into software upgrade mode and check it again."
+                                : " in the middle of the update; put the device into software "
+                                  "upgrade mode and run the update again.");
         worst = std::max<int>(worst, exitFatal);
         return Result::crashed;
     }
