@@ -226,79 +226,36 @@ TEST(LineModel, EventSequencesGiveTheirResultsCountsAndExitStatus) {
 // A check's finding, not the worker's status alone, gives its board's result; it counts
 // as a pass when current and as a failure when it differs.
 TEST(LineModel, ChecksGiveCurrentOrDiffersAndTheLinesExitStatus) {
-    const auto checkedOut = [](std::size_t port, std::vector<std::uint32_t> differing) {
+    // A line without a station, each of its ports' boards counted.
+    const auto line = [](const char* fault, std::vector<Happening> happenings,
+                         std::vector<std::string> results, unsigned passed, unsigned failed,
+                         int exitStatus, std::string notice) {
+        const auto ports = results.size();
+        return Case{fault,   ports,  false,  std::nullopt, std::move(happenings),
+                    results, passed, failed, exitStatus,   static_cast<unsigned>(ports),
+                    notice,  {}};
+    };
+    const auto finding = [](std::size_t port, std::vector<std::uint32_t> differing) {
         return std::vector<Happening>{checked(port, differing),
                                       outcome(port, UpdateEnd::passed, UpdateStep::identifying),
                                       exited(port, differing.empty() ? 0 : 1)};
     };
-    const auto both = [&] {
-        auto happenings = checkedOut(0, {});
-        for (const Happening& h : checkedOut(1, {0x5000})) {
-            happenings.push_back(h);
-        }
-        return happenings;
-    }();
+    auto both = finding(0, {});
+    for (const Happening& h : finding(1, {0x5000})) {
+        both.push_back(h);
+    }
     const std::vector<Case> cases{
-        {"one board current, one differs",
-         2,
-         false,
-         std::nullopt,
-         both,
-         {"current", "differs"},
-         1,
-         1,
-         1,
-         2,
-         "",
-         {}},
-        {"every board current",
-         1,
-         false,
-         std::nullopt,
-         checkedOut(0, {}),
-         {"current"},
-         1,
-         0,
-         0,
-         1,
-         "",
-         {}},
-        {"a worker that passes without the check's finding",
-         1,
-         false,
-         std::nullopt,
-         {outcome(0, UpdateEnd::passed, UpdateStep::identifying), exited(0, 0)},
-         {"fatal"},
-         0,
-         1,
-         3,
-         1,
-         "",
-         {}},
-        {"a worker killed in the middle of its check",
-         1,
-         false,
-         std::nullopt,
-         {said(0, Kind::verify), exited(0, 137, true, "by signal 9")},
-         {"crashed"},
-         0,
-         1,
-         3,
-         1,
-         "by signal 9 in the middle of the check; nothing was written",
-         {}},
-        {"Ctrl-C while a board is read back",
-         1,
-         false,
-         std::nullopt,
-         {said(0, Kind::verify), interrupted(2), exited(0, 130)},
-         {"interrupted"},
-         0,
-         0,
-         130,
-         1,
-         "",
-         {}},
+        line("one board current, one differs", both, {"current", "differs"}, 1, 1, 1, ""),
+        line("every board current", finding(0, {}), {"current"}, 1, 0, 0, ""),
+        line("a worker that passes without the check's finding",
+             {outcome(0, UpdateEnd::passed, UpdateStep::identifying), exited(0, 0)}, {"fatal"}, 0,
+             1, 3, ""),
+        line("a worker killed in the middle of its check",
+             {said(0, Kind::verify), exited(0, 137, true, "by signal 9")}, {"crashed"}, 0, 1, 3,
+             "by signal 9 in the middle of the check; nothing was written"),
+        line("Ctrl-C while a board is read back",
+             {said(0, Kind::verify), interrupted(2), exited(0, 130)}, {"interrupted"}, 0, 0, 130,
+             ""),
     };
     for (const Case& c : cases) {
         play(c, true);
