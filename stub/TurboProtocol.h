@@ -47,9 +47,7 @@
 /* Requests: the command byte, then the arguments. */
 #define TURBO_CMD_HELLO 0x48   /* 'H' version, flash size, check -> value: flasher's version */
 #define TURBO_CMD_DATA 0x44    /* 'D' length, bytes, CRC-32    -> value: CRC-32 received */
-/* 'Z' length, a raw deflate stream padded to the length, the CRC-32 of what it inflates
- * to -> value: that CRC-32. */
-#define TURBO_CMD_ZDATA 0x5A
+#define TURBO_CMD_ZDATA 0x5A   /* 'Z' length, deflate, CRC-32  -> value: CRC-32 inflated */
 #define TURBO_CMD_PREPARE 0x50 /* 'P' first sector, last       -> value: IAP status */
 #define TURBO_CMD_ERASE 0x45   /* 'E' first sector, last       -> value: IAP status */
 #define TURBO_CMD_WRITE 0x57   /* 'W' flash address, count     -> value: IAP status */
@@ -58,6 +56,8 @@
     0x53                  /* 'S' flash address, length, count -> count replies, each               \
                              the CRC-32 of the next length bytes */
 #define TURBO_CMD_GO 0x47 /* 'G'                          -> value: 0, then user code */
+/* Z's stream is raw deflate (RFC 1951) padded with zeros to its length, which follows D's
+ * rules; its CRC-32 is the inflated block's. */
 
 /* Reply statuses. */
 #define TURBO_OK 0
