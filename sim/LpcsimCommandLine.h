@@ -3,7 +3,9 @@
 #include "sim/DeviceOptions.h"
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sparwick::sim {
@@ -11,7 +13,7 @@ namespace sparwick::sim {
 // lpcsim's command line:
 //   lpcsim --link PATH [--part 196389|196387] [--flash-in FILE] [--flash-out FILE]
 //          [--exit-after-go] [--wire[=BAUD]] [--latency MS] [--fault RULE]... [--log FILE]
-//          [--boards N] [--pins WIRING] [--boot isp|user]
+//          [--boards N] [--pins WIRING] [--boot isp|user] [--crystal HZ]
 //   lpcsim --help | --version
 // Options take their value as the next argument or after '='; --wire takes one only
 // after '='.
@@ -34,10 +36,18 @@ public:
     std::string flashOutPath(std::uint32_t board) const;
 
 private:
+    struct Option;
+    static std::span<const Option> flagOptions();
+    static std::span<const Option> lineOptions();
+    static std::span<const Option> partOptions();
+    static std::span<const Option> fileOptions();
+    static const Option* findOption(std::string_view name);
+    std::string takeOption(const std::vector<std::string>& args, std::size_t& i);
     // After the options: the files they name, each checked before the device starts.
-    static void checkFiles(LpcsimCommandLine& result, const std::string& flashIn);
+    static void checkFiles(LpcsimCommandLine& result);
 
     DeviceOptions options;
+    std::string flashIn;
     std::string flashOut;
     std::uint32_t boardCount = 1;
     bool help = false;
