@@ -134,6 +134,8 @@ std::string LpcsimCommandLine::usage() {
            "                     flasher changed on its way in (every block without #N)\n"
            "  --crystal HZ       the crystal that code in RAM clocks its PLL and UART from\n"
            "                     (14745600 by default)\n"
+           "  --pll locks|never  whether the PLL locks once code in RAM enables it (default:\n"
+           "                     locks)\n"
            "  --pins WIRING      RESET and P0.14 driven by the host's DTR and RTS: dtr-rts\n"
            "                     (DTR drives RESET) or rts-dtr, with ,invert where an\n"
            "                     asserted line is a high pin. Prints 'preload PATH' after\n"
@@ -302,6 +304,14 @@ std::span<const LpcsimCommandLine::Option> LpcsimCommandLine::partOptions() {
                         std::to_string(minCrystalHz) + " to " + std::to_string(maxCrystalHz);
              }
              line.options.crystalHz = *hz;
+             return {};
+         }},
+        {"--pll", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             if (*v != "locks" && *v != "never") {
+                 return "--pll " + *v + ": the PLL locks or never";
+             }
+             line.options.pllLocks = *v == "locks";
              return {};
          }},
         {"--pins", Takes::value,

@@ -13,7 +13,7 @@ namespace sparwick::sim {
 // lpcsim's command line:
 //   lpcsim --link PATH [--part 196389|196387] [--flash-in FILE] [--flash-out FILE]
 //          [--exit-after-go] [--wire[=BAUD]] [--latency MS] [--fault RULE]... [--log FILE]
-//          [--boards N] [--pins WIRING] [--boot isp|user] [--crystal HZ]
+//          [--boards N] [--pins WIRING] [--boot isp|user] [--crystal HZ] [--pll locks|never]
 //   lpcsim --help | --version
 // Options take their value as the next argument or after '='; --wire takes one only
 // after '='.

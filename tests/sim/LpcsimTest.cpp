@@ -245,6 +245,7 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         {"--link", link, "--wire", "115200"},
         {"--link", link, "--verbose"},
         {"--link", link, "--exit-after-go=no"},
+        {"--link", link, "--pll", "sometimes"},
         {"--link", (dir / "file").string()},
         {"--link", (dir / "no-dir" / "port").string()},
     };
