@@ -16,7 +16,7 @@ namespace sparwick::sim {
 //          [--boards N] [--pins WIRING] [--boot isp|user] [--crystal HZ] [--pll locks|never]
 //   lpcsim --help | --version
 // Options take their value as the next argument or after '='; --wire takes one only
-// after '='.
+// after '=', and the flags none.
 class LpcsimCommandLine {
 public:
     // Parses the arguments after the program name. Reads --flash-in and checks that
