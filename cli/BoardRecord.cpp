@@ -146,6 +146,13 @@ std::string formatRecord(const BoardRecord& r) {
     field("port_failed", std::to_string(r.portFailed));
     field("passed", std::to_string(r.passed));
     field("failed", std::to_string(r.failed));
+    if (r.check) {
+        std::string offsets = r.differing ? "[" : "null";
+        for (std::size_t i = 0; r.differing && i < r.differing->size(); ++i) {
+            offsets += (i == 0 ? "" : ",") + std::to_string((*r.differing)[i]);
+        }
+        field("differing", offsets + (r.differing ? "]" : ""));
+    }
     return line + "}";
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sparwick::cli {
 
@@ -20,7 +21,7 @@ struct BoardRecord {
     std::uint32_t partId = 0; // 0: the update did not get as far as identifying it
     std::string partName;
     std::optional<std::string> bootCode;
-    std::string result; // passed, failed, fatal, interrupted, crashed
+    std::string result; // passed, failed, fatal, interrupted, crashed; current, differs
     std::string message;
     std::uint32_t bytesWritten = 0;
     std::uint32_t bytesVerified = 0;
@@ -35,6 +36,11 @@ struct BoardRecord {
     unsigned portFailed = 0;
     unsigned passed = 0;
     unsigned failed = 0;
+    // A check's entry (--check) ends with the offsets of the image's 4096-byte blocks that
+    // differ in the board's flash: none when it is current, nothing when the check did not
+    // get that far. An update's entry has no such field.
+    bool check = false;
+    std::optional<std::vector<std::uint32_t>> differing;
 };
 
 // The record as one line of JSON, without the line end.

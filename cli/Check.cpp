@@ -2,45 +2,66 @@
 
 #include "cli/InterruptScope.h"
 #include "cli/ProgressPrinter.h"
+#include "cli/WorkerProgress.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateOutcome.h"
 #include "platform/MessageBox.h"
 
 #include <cstdio>
 #include <optional>
-#include <vector>
 
 namespace sparwick::cli {
 
-ExitStatus runCheck(const std::string& portName, bool highSpeed, const UpdateOptions& options) {
-    ProgressPrinter progress(stdout);
+std::string checkFinding(const std::vector<std::uint32_t>& differing) {
+    if (differing.empty()) {
+        return "current: the device already holds this firmware";
+    }
+    std::string line = "differs: " + std::to_string(differing.size()) + " blocks of 4096 bytes at";
+    for (const std::uint32_t offset : differing) {
+        char text[16];
+        std::snprintf(text, sizeof text, " 0x%05X", static_cast<unsigned>(offset));
+        line += text;
+    }
+    return line;
+}
+
+ExitStatus runCheck(const std::string& portName, bool highSpeed, const UpdateOptions& options,
+                    UpdateAudience audience) {
+    const bool worker = audience == UpdateAudience::supervisor;
+    ProgressPrinter bar(stdout);
+    WorkerProgress events;
+    ProgressSink& progress = worker ? static_cast<ProgressSink&>(events) : bar;
     // The messages are told from the outcome once the port is closed.
     MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
     std::vector<std::uint32_t> differing;
-    std::optional<InterruptScope> interrupts(std::in_place);
-    const UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
+    std::optional<InterruptScope> interrupts(std::in_place, checkInterruptedMessage);
+    UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
+        const FactsFollowed followed(events, worker ? &flasher : nullptr);
         differing = flasher.check(progress, portName, highSpeed, options);
     });
     interrupts.reset();
     setMessageBoxHook(std::move(previous));
-    progress.finishLine();
+    if (outcome.passed()) {
+        outcome.message = checkFinding(differing);
+    }
+    if (worker) {
+        if (outcome.passed()) {
+            WorkerEvent found;
+            found.kind = WorkerEvent::Kind::checked;
+            found.blocks = differing;
+            sendEvent(found);
+        }
+        sendEvent(outcomeEvent(outcome));
+    } else {
+        bar.finishLine();
+        std::FILE* stream = outcome.passed() ? stdout : stderr;
+        std::fprintf(stream, "%s\n", outcome.message.c_str());
+        std::fflush(stream);
+    }
     if (!outcome.passed()) {
-        std::fprintf(stderr, "%s\n", outcome.message.c_str());
-        std::fflush(stderr);
         return outcome.end == UpdateEnd::failed ? exitUpdateFailed : exitFatal;
     }
-    if (differing.empty()) {
-        std::printf("current: the device already holds this firmware\n");
-        std::fflush(stdout);
-        return exitSuccess;
-    }
-    std::printf("differs: %zu blocks of 4096 bytes at", differing.size());
-    for (const std::uint32_t offset : differing) {
-        std::printf(" 0x%05X", static_cast<unsigned>(offset));
-    }
-    std::printf("\n");
-    std::fflush(stdout);
-    return exitUpdateFailed;
+    return differing.empty() ? exitSuccess : exitUpdateFailed;
 }
 
 } // namespace sparwick::cli

@@ -10,16 +10,20 @@ namespace sparwick::cli {
 inline constexpr std::string_view interruptedMessage =
     "Update interrupted: the device's flash is incomplete; put the device into software "
     "upgrade mode and run the update again.";
+// The same for a check, which writes nothing.
+inline constexpr std::string_view checkInterruptedMessage =
+    "Check interrupted: nothing was written; the device's flash is as it was.";
 
 // While it lives, an interruption (SIGINT, SIGTERM, SIGHUP, SIGQUIT; Ctrl-C or a closed console
 // on Windows) ends the update at once: nothing more is sent to the device, the port is
-// released as it was found, interruptedMessage goes to standard error, and the process
+// released as it was found, message (interruptedMessage) goes to standard error, and the process
 // exits with 128 plus the signal's number (130, 143, 129, 131), as shells report a program
 // ended by that signal. A second interruption during that clean-up ends the process
 // without waiting for it.
 class InterruptScope {
 public:
-    InterruptScope();
+    // message lives as long as the program (a constant).
+    explicit InterruptScope(std::string_view message = interruptedMessage);
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;

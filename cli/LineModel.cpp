@@ -37,9 +37,11 @@ LineModel::Result resultOfUpdate(UpdateEnd end) {
 int statusOf(LineModel::Result result) {
     switch (result) {
     case LineModel::Result::passed:
+    case LineModel::Result::current:
     case LineModel::Result::interrupted:
         return exitSuccess;
     case LineModel::Result::failed:
+    case LineModel::Result::differs:
         return exitUpdateFailed;
     case LineModel::Result::refused:
         return exitUsage;
@@ -50,8 +52,10 @@ int statusOf(LineModel::Result result) {
 
 } // namespace
 
-LineModel::LineModel(std::vector<std::string> names, bool station, std::optional<unsigned> boards)
+LineModel::LineModel(std::vector<std::string> names, bool station, std::optional<unsigned> boards,
+                     bool checking)
     : isStation(station)
+    , isCheck(checking)
     , count(boards) {
     for (std::string& name : names) {
         Port port;
@@ -97,7 +101,9 @@ std::vector<std::size_t> LineModel::event(std::size_t index, const WorkerEvent& 
         break;
     case Kind::progress:
     case Kind::verify:
-        port.phase = event.kind == Kind::progress ? Phase::writing : Phase::verifying;
+        port.phase = event.kind == Kind::progress ? Phase::writing
+                     : isCheck                    ? Phase::checking
+                                                  : Phase::verifying;
         port.percent = static_cast<int>(std::min<std::uint32_t>(event.number, 100));
         break;
     case Kind::message:
@@ -116,6 +122,9 @@ std::vector<std::size_t> LineModel::event(std::size_t index, const WorkerEvent& 
         break;
     case Kind::outcome:
         port.outcome = event.outcome;
+        break;
+    case Kind::checked:
+        port.differing = event.blocks;
         break;
     }
     return toStop;
@@ -173,7 +182,7 @@ LineModel::Ending LineModel::ended(std::size_t index, const WorkerEnd& end, Cloc
     if (port.result == Result::crashed) {
         ending.notice = port.message;
     }
-    if (port.result == Result::passed) {
+    if (port.result == Result::passed || port.result == Result::current) {
         ++port.passed;
         ++passedInAll;
     } else if (port.result != Result::interrupted) {
@@ -197,7 +206,7 @@ LineModel::Result LineModel::resultOf(Port& port, const WorkerEnd& end) {
             (interruption != 0 && (end.status == 128 + interruption || !end.bySignal)) ||
             (port.stoppedByStation && !end.bySignal);
         if (ours) {
-            port.message = std::string(interruptedMessage);
+            port.message = std::string(isCheck ? checkInterruptedMessage : interruptedMessage);
             if (interruption == 0) {
                 // The station's own stop left a board part-way: not a pass.
                 worst = std::max<int>(worst, exitUpdateFailed);
@@ -206,21 +215,35 @@ LineModel::Result LineModel::resultOf(Port& port, const WorkerEnd& end) {
         }
         port.message = "the worker ended " +
                        (end.how.empty() ? "with status " + std::to_string(end.status) : end.how) +
-                       " in the middle of the update; put the device into software upgrade mode "
-                       "and run the update again.";
+                       (isCheck ? " in the middle of the check; nothing was written: put the "
+                                  "device into software upgrade mode and check it again."
+                                : " in the middle of the update; put the device into software "
+                                  "upgrade mode and run the update again.");
         worst = std::max<int>(worst, exitFatal);
         return Result::crashed;
     }
     worst = std::max(worst, end.status);
+    Result result = Result::fatal;
     if (!port.outcome) {
         port.message = port.stray;
-        return end.status == exitSuccess        ? Result::passed
-               : end.status == exitUpdateFailed ? Result::failed
-               : end.status == exitUsage        ? Result::refused
-                                                : Result::fatal;
+        result = end.status == exitSuccess        ? Result::passed
+                 : end.status == exitUpdateFailed ? Result::failed
+                 : end.status == exitUsage        ? Result::refused
+                                                  : Result::fatal;
+    } else {
+        port.message = port.outcome->message;
+        result = resultOfUpdate(port.outcome->end);
     }
-    port.message = port.outcome->message;
-    const Result result = resultOfUpdate(port.outcome->end);
+    if (isCheck && result == Result::passed) {
+        // Only the check's finding says what the board holds: without it, nothing is known.
+        if (!port.differing) {
+            port.message = "the worker ended without the check's finding" +
+                           (port.message.empty() ? "" : " (" + port.message + ")");
+            worst = std::max<int>(worst, exitFatal);
+            return Result::fatal;
+        }
+        result = port.differing->empty() ? Result::current : Result::differs;
+    }
     worst = std::max(worst, statusOf(result));
     return result;
 }
@@ -286,7 +309,8 @@ std::optional<LineModel::Clock::time_point> LineModel::nextRestart() const {
 std::vector<std::string> LineModel::incomplete() const {
     std::vector<std::string> names;
     for (const Port& port : all) {
-        if (port.result == Result::interrupted && port.boardOn) {
+        // A check writes nothing: its board is as it was.
+        if (port.result == Result::interrupted && port.boardOn && !isCheck) {
             names.push_back(port.name);
         }
     }
@@ -317,6 +341,10 @@ std::string_view LineModel::wordOf(Result result) {
         return "not started";
     case Result::noBoard:
         return "no board";
+    case Result::current:
+        return "current";
+    case Result::differs:
+        return "differs";
     }
     return "";
 }
@@ -331,6 +359,8 @@ std::string_view LineModel::phaseWord(const Port& port) {
         return "writing";
     case Phase::verifying:
         return "verifying";
+    case Phase::checking:
+        return "checking";
     case Phase::ended:
         break;
     }

@@ -19,7 +19,7 @@ class LineModel {
 public:
     using Clock = std::chrono::steady_clock;
 
-    enum class Phase { starting, waiting, writing, verifying, ended };
+    enum class Phase { starting, waiting, writing, verifying, checking, ended };
     // How the last board on a port ended, or why there was none.
     enum class Result {
         none,
@@ -31,6 +31,8 @@ public:
         crashed,    // the worker died by a signal (or a status) of nobody's choosing
         notStarted, // the worker could not be started
         noBoard,    // a station's port ended without a board
+        current,    // a check found that the board holds the image
+        differs,    // a check found blocks that differ from the image's
     };
 
     // How a worker process ended.
@@ -56,6 +58,8 @@ public:
         std::optional<std::string> bootCode;
         std::uint32_t written = 0;
         std::uint32_t verified = 0;
+        // A check's finding: the offsets of the blocks that differ, none when current.
+        std::optional<std::vector<std::uint32_t>> differing;
 
         Result result = Result::none;
         double seconds = 0;
@@ -75,13 +79,17 @@ public:
         bool settingsToRestore = false; // the worker died holding the port
     };
 
-    LineModel(std::vector<std::string> names, bool station, std::optional<unsigned> count);
+    // checking: each worker checks its board (--check) rather than updating it; a check
+    // that finds the image counts as a pass, one that finds blocks differ as a failure.
+    LineModel(std::vector<std::string> names, bool station, std::optional<unsigned> count,
+              bool checking = false);
 
     const std::vector<Port>& ports() const { return all; }
     const Port& port(std::size_t index) const { return all[index]; }
     unsigned passed() const { return passedInAll; }
     unsigned failed() const { return failedInAll; }
     bool station() const { return isStation; }
+    bool checking() const { return isCheck; }
 
     // A worker was started on the port at now, or could not be.
     void launched(std::size_t index, Clock::time_point now);
@@ -108,8 +116,9 @@ public:
     std::optional<Clock::time_point> nextRestart() const;
     // The ports whose board was left part-way by an interruption.
     std::vector<std::string> incomplete() const;
-    // 0 when every board passed; 1 when any failed with a message; 2 or 3 when one applies
-    // (the worst); 128 plus the signal's number when interrupted.
+    // 0 when every board passed (or is current); 1 when any failed with a message (or
+    // differs); 2 or 3 when one applies (the worst); 128 plus the signal's number when
+    // interrupted.
     int exitStatus() const;
 
     static std::string_view wordOf(Result result);
@@ -124,6 +133,7 @@ private:
 
     std::vector<Port> all;
     bool isStation;
+    bool isCheck;
     std::optional<unsigned> count;
     bool stopping = false;
     int interruption = 0;

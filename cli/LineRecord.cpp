@@ -84,6 +84,8 @@ std::string LineRecord::write(const LineModel& model, const LineModel::Port& por
     entry.portFailed = port.failed;
     entry.passed = model.passed();
     entry.failed = model.failed();
+    entry.check = model.checking();
+    entry.differing = port.differing;
     const std::string why = file.append(formatRecord(entry));
     if (!why.empty()) {
         // The boards in flight finish; no new one starts without its record.

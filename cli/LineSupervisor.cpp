@@ -20,7 +20,7 @@ constexpr auto killBound = 3s;
 
 LineSupervisor::LineSupervisor(const ProductionLineRun& choices, bool terminal)
     : run(choices)
-    , model(choices.ports, choices.station, choices.count)
+    , model(choices.ports, choices.station, choices.count, choices.check)
     , printer(terminal)
     , workers(choices.ports.size()) {}
 
@@ -39,6 +39,9 @@ void LineSupervisor::startWorkers() {
 
 std::vector<std::string> LineSupervisor::workerArguments(const std::string& port) const {
     std::vector<std::string> args{run.program, "--worker", "--port", port};
+    if (run.check) {
+        args.emplace_back("--check");
+    }
     if (run.options.baudRate) {
         args.insert(args.end(), {"--baud", std::to_string(*run.options.baudRate)});
     } else {
@@ -233,7 +236,9 @@ void LineSupervisor::line(std::size_t index, const std::string& text, bool event
     if (event->kind == Kind::answered) {
         printer.show(model, port, "a board answered", stdout, now);
     } else if (event->kind == Kind::progress || event->kind == Kind::verify) {
-        printer.progressLine(port, event->kind == Kind::progress ? "progress" : "verify");
+        printer.progressLine(port, event->kind == Kind::progress ? "progress"
+                                   : model.checking()            ? "check"
+                                                                 : "verify");
     } else if (port.boardOn && event->kind == Kind::outcome && !event->outcome.message.empty()) {
         printer.show(model, port, event->outcome.message, event->outcome.passed() ? stdout : stderr,
                      now);

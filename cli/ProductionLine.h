@@ -16,6 +16,8 @@ struct ProductionLineRun {
     std::vector<std::string> ports; // every --port, "usb" included; then the ports themselves
     bool highSpeed = true;
     UpdateOptions options;
+    // Each worker checks its board (--check) instead of updating it.
+    bool check = false;
     // Keep each port's loop going: wait for a board, update it, wait for the next.
     bool station = false;
     // With station: stop after this many boards in all.

@@ -2,7 +2,7 @@
 
 #include "cli/InterruptScope.h"
 #include "cli/ProgressPrinter.h"
-#include "cli/WorkerStream.h"
+#include "cli/WorkerProgress.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateMessages.h"
 #include "flash/UpdateOutcome.h"
@@ -39,63 +39,6 @@ ExitStatus statusOf(const UpdateOutcome& outcome) {
     return exitFatal;
 }
 
-void send(const WorkerEvent& event) {
-    print(stdout, formatEvent(event));
-}
-
-void send(WorkerEvent::Kind kind, std::uint32_t number, std::string text = {}) {
-    WorkerEvent event;
-    event.kind = kind;
-    event.number = number;
-    event.text = std::move(text);
-    send(event);
-}
-
-// A worker's progress, with what the update has learnt of the board by then: the
-// supervisor keeps it even if the worker ends without a word.
-class WorkerProgress : public ProgressSink {
-public:
-    void follow(const IspFlasher* updating) { flasher = updating; }
-
-    void setProgress(int percent) override {
-        sendFacts();
-        send(WorkerEvent::Kind::progress, static_cast<std::uint32_t>(percent));
-    }
-    void setVerifyProgress(int percent) override {
-        send(WorkerEvent::Kind::verify, static_cast<std::uint32_t>(percent));
-    }
-    void boardAnswered() override { send(WorkerEvent::Kind::answered, 0); }
-    void stepBegun(UpdateStep step) override {
-        send(WorkerEvent::Kind::step, 0, std::string(wordOf(step)));
-    }
-
-    void sendFacts() {
-        if (flasher == nullptr) {
-            return;
-        }
-        const UpdateFacts& facts = flasher->facts();
-        if (facts.partId != 0 && !partSent) {
-            send(WorkerEvent::Kind::part, facts.partId);
-            if (facts.bootCode) {
-                send(WorkerEvent::Kind::bootCode, 0, *facts.bootCode);
-            }
-            partSent = true;
-        }
-        if (facts.bytesWritten != written) {
-            written = facts.bytesWritten;
-            send(WorkerEvent::Kind::written, written);
-        }
-        if (facts.bytesVerified != 0) {
-            send(WorkerEvent::Kind::verified, facts.bytesVerified);
-        }
-    }
-
-private:
-    const IspFlasher* flasher = nullptr;
-    bool partSent = false;
-    std::uint32_t written = 0;
-};
-
 } // namespace
 
 ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options,
@@ -110,17 +53,7 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
     // out of its hands.
     std::optional<InterruptScope> interrupts(std::in_place);
     const UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
-        if (worker) {
-            events.follow(&flasher);
-        }
-        // However the update ends, what it learnt goes out before the flasher does.
-        struct Farewell {
-            WorkerProgress& events;
-            ~Farewell() {
-                events.sendFacts();
-                events.follow(nullptr);
-            }
-        } farewell{events};
+        const FactsFollowed followed(events, worker ? &flasher : nullptr);
         flasher.program(progress, portName, highSpeed, options);
     });
     interrupts.reset();
@@ -128,9 +61,9 @@ ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOp
     // After the message, so that a log shows what was checked.
     const std::string checked = outcome.verified ? outcome.verified->summary() : "";
     if (worker) {
-        send(outcomeEvent(outcome));
+        sendEvent(outcomeEvent(outcome));
         if (!checked.empty()) {
-            send(WorkerEvent::Kind::message, 0, checked);
+            sendEvent(WorkerEvent::Kind::message, 0, checked);
         }
     } else {
         bar.finishLine();

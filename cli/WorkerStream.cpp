@@ -1,5 +1,6 @@
 #include "cli/WorkerStream.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <utility>
@@ -15,7 +16,7 @@ struct EventName {
     bool numeric;
 };
 
-constexpr std::array<EventName, 10> eventNames{{
+constexpr std::array<EventName, 11> eventNames{{
     {Kind::answered, "answered", false},
     {Kind::step, "step", false},
     {Kind::progress, "progress", true},
@@ -26,6 +27,7 @@ constexpr std::array<EventName, 10> eventNames{{
     {Kind::written, "written", true},
     {Kind::verified, "verified", true},
     {Kind::outcome, "outcome", false},
+    {Kind::checked, "checked", false},
 }};
 
 // The two characters after the backslash that stand for a character the line cannot hold.
@@ -97,6 +99,22 @@ std::optional<UpdateOutcome> parseOutcome(std::string_view value) {
     return UpdateOutcome{*end, *step, *turboStep, unescape(value), std::nullopt};
 }
 
+// "20480 24576": decimal offsets, each after one space.
+std::optional<std::vector<std::uint32_t>> parseBlocks(std::string_view value) {
+    std::vector<std::uint32_t> blocks;
+    while (!value.empty()) {
+        const std::size_t space = std::min(value.find(' '), value.size());
+        std::uint32_t offset = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + space, offset);
+        if (error != std::errc() || end != value.data() + space || space == 0) {
+            return std::nullopt;
+        }
+        blocks.push_back(offset);
+        value.remove_prefix(std::min(space + 1, value.size()));
+    }
+    return blocks;
+}
+
 } // namespace
 
 WorkerEvent outcomeEvent(const UpdateOutcome& outcome) {
@@ -112,6 +130,10 @@ std::string formatEvent(const WorkerEvent& event) {
             std::string line = "@" + std::string(name.word);
             if (name.kind == Kind::outcome) {
                 line += " " + formatOutcome(event.outcome);
+            } else if (name.kind == Kind::checked) {
+                for (const std::uint32_t offset : event.blocks) {
+                    line += " " + std::to_string(offset);
+                }
             } else if (name.numeric) {
                 line += " " + std::to_string(event.number);
             } else if (!event.text.empty()) {
@@ -144,6 +166,12 @@ std::optional<WorkerEvent> parseEvent(std::string_view line) {
                 return std::nullopt;
             }
             event.outcome = *outcome;
+        } else if (name.kind == Kind::checked) {
+            auto blocks = parseBlocks(value);
+            if (!blocks) {
+                return std::nullopt;
+            }
+            event.blocks = std::move(*blocks);
         } else if (name.numeric) {
             const auto [end, error] =
                 std::from_chars(value.data(), value.data() + value.size(), event.number);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sparwick::cli {
 
@@ -24,11 +25,14 @@ struct WorkerEvent {
         written,  // number: bytes copied to flash
         verified, // number: bytes read back and found as sent
         outcome,  // outcome: how the update ended, its step and its message
+        checked,  // blocks: a check's finding, the offsets of the blocks that differ (none:
+                  // the board holds the image)
     };
     Kind kind = Kind::progress;
     std::uint32_t number = 0;
     std::string text;
     UpdateOutcome outcome = {};
+    std::vector<std::uint32_t> blocks = {};
 };
 
 WorkerEvent outcomeEvent(const UpdateOutcome& outcome);

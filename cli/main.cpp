@@ -85,7 +85,8 @@ std::string usage() {
     return "usage: sparwick-cli --port PORT [--speed high|low | --baud RATE] [--fast] [--verify]\n"
            "                    [--turbo] [--reset WIRING [--reset-hold MS] [--reset-wait MS]]\n"
            "                    [--after go|reset|stay]\n"
-           "       sparwick-cli --port PORT --check [--speed high|low] [--turbo [--baud RATE]]\n"
+           "       sparwick-cli --port PORT|usb... --check [--log FILE] [--speed high|low]\n"
+           "                    [--turbo [--baud RATE]] [--reset WIRING] [--after reset|stay]\n"
            "       sparwick-cli --port PORT|usb... [--station [--count N]] [--log FILE]\n"
            "                    [--speed high|low | --baud RATE] [--fast] [--verify] [--turbo]\n"
            "                    [--reset WIRING] [--after go|reset|stay]\n"
@@ -184,7 +185,8 @@ void addUpdateOptions(CLI::App& app, Choices& c) {
         "--check", c.check,
         "write nothing: exit 0 when the device's flash already holds the image, 1 when it does "
         "not (naming the 4096-byte blocks that differ); through the turbo flasher's CRCs with "
-        "--turbo (the device then needs a power cycle), otherwise read back in ISP mode");
+        "--turbo (the device then needs a power cycle or --reset), otherwise read back in ISP "
+        "mode; with several ports, each board's result is current or differs");
     app.add_flag("--verify", c.options.verify,
                  "read the flash back and compare it with the image before starting it")
         ->excludes(c.listFlag);
@@ -214,8 +216,8 @@ void addLineOptions(CLI::App& app, Choices& c) {
         productionLine->excludes(c.simulateFlag)->excludes(c.listFlag);
     }
     c.simulateFlag->excludes(c.listFlag);
-    c.checkFlag->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(stationFlag);
-    c.checkFlag->excludes(logOption)->excludes("--verify")->excludes("--fast");
+    c.checkFlag->excludes(c.simulateFlag)->excludes(c.listFlag);
+    c.checkFlag->excludes("--verify")->excludes("--fast");
 }
 
 // The board reset through the adapter's modem lines, and what ends an update.
@@ -246,18 +248,19 @@ void addResetOptions(CLI::App& app, Choices& c) {
         ->needs(c.resetOption)
         ->capture_default_str();
     c.afterOption =
-        app.add_option("--after", c.after,
-                       "what a successful update does with the board: go (the boot loader "
-                       "starts the firmware; the default without --reset), reset (a RESET "
-                       "pulse starts it as from power-on; the default with --reset) or stay "
-                       "(the boot loader waits)")
+        app.add_option(
+               "--after", c.after,
+               "what a successful update does with the board: go (the boot loader "
+               "starts the firmware; the default without --reset), reset (a RESET "
+               "pulse starts it as from power-on; the default with --reset) or stay "
+               "(the boot loader waits); with --check and --reset, reset (the default) or stay")
             ->check(CLI::Validator(
                 [](std::string& text) -> std::string {
                     return parseAfterUpdate(text) ? "" : text + " is not one of go, reset, stay";
                 },
                 ""));
-    c.resetOption->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(c.checkFlag);
-    c.afterOption->excludes(c.simulateFlag)->excludes(c.listFlag)->excludes(c.checkFlag);
+    c.resetOption->excludes(c.simulateFlag)->excludes(c.listFlag);
+    c.afterOption->excludes(c.simulateFlag)->excludes(c.listFlag);
 }
 
 // --reset and --after into the options: a usage error's status for a combination that
@@ -276,6 +279,14 @@ std::optional<int> takeReset(Choices& c) {
     if (c.options.after == AfterUpdate::stay && c.options.turbo && !c.options.reset) {
         return usageError("--after stay with --turbo needs --reset: the flasher runs in the "
                           "device's RAM until a reset brings the boot loader back");
+    }
+    if (c.check && c.line.station) {
+        return usageError("--check excludes --station: a station takes board after board to "
+                          "update it; check the boards present with a --port each, or --port usb");
+    }
+    if (c.check && c.options.after == AfterUpdate::go) {
+        return usageError("--after go excludes --check: a check starts no firmware through the "
+                          "boot loader; with --reset, --after reset starts it from a reset");
     }
     if (c.options.reset && c.line.station) {
         return usageError("--station excludes --reset: a reset brings every board back into "
@@ -322,16 +333,7 @@ int run(Choices& c) {
     if (c.portOption->count() == 0) {
         return usageError("one of --port, --simulate or --list-ports is required");
     }
-    if (c.check) {
-        if (c.ports.size() != 1) {
-            return usageError("--check takes one --port");
-        }
-        const PortChoice checked = choosePort(c.ports.front());
-        if (!checked.refusal.empty()) {
-            return usageError(checked.refusal, checked.withUsage);
-        }
-        return runCheck(checked.portName, highSpeed, c.options);
-    }
+    c.line.check = c.check;
     c.line.ports = c.ports;
     c.line.highSpeed = highSpeed;
     c.line.options = c.options;
@@ -355,8 +357,11 @@ int run(Choices& c) {
         }
         return usageError(choice.refusal, choice.withUsage);
     }
-    return runUpdate(choice.portName, highSpeed, c.options,
-                     c.worker ? UpdateAudience::supervisor : UpdateAudience::person);
+    const UpdateAudience audience = c.worker ? UpdateAudience::supervisor : UpdateAudience::person;
+    if (c.check) {
+        return runCheck(choice.portName, highSpeed, c.options, audience);
+    }
+    return runUpdate(choice.portName, highSpeed, c.options, audience);
 }
 
 } // namespace

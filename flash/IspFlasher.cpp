@@ -182,7 +182,35 @@ std::vector<std::uint32_t> IspFlasher::check(ProgressSink& progressSink, std::st
                                              bool highSpeed, const UpdateOptions& options) {
     FineTimerScope fineTimer;
     startRun();
-    UpdateContext context(openPort(std::move(portName), highSpeed, options));
+    UpdateContext context(openPort(portName, highSpeed, options));
+    std::optional<BoardReset> board;
+    if (options.reset) {
+        board.emplace(*options.reset, options.resetTimings);
+        board->requireLines(portName);
+    }
+    std::vector<std::uint32_t> differing;
+    try {
+        differing = compareFlash(context, progressSink, options);
+    } catch (const CodeReadProtected&) {
+        // Nothing can be read or run: the check erases nothing to lift the protection.
+        abortWithMessage(msg::protectionRefusesCheck);
+    }
+    if (board) {
+        // Back to the firmware as from power-on, or into the boot loader; the read-back
+        // leaves the boot loader waiting already.
+        if (options.afterUpdate() == AfterUpdate::reset) {
+            board->restart();
+        } else if (options.turbo) {
+            board->holdIntoIsp();
+            board->releaseIsp();
+        }
+    }
+    return differing;
+}
+
+std::vector<std::uint32_t> IspFlasher::compareFlash(UpdateContext& context,
+                                                    ProgressSink& progressSink,
+                                                    const UpdateOptions& options) {
     const std::int32_t sectors = greet(context, progressSink, options);
     const std::uint32_t size = static_cast<std::uint32_t>(carried.bytes().size());
     FlashImage image(carried.bytes().data(), size);

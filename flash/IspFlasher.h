@@ -45,8 +45,10 @@ public:
     // Writes nothing: the offsets of the image's blocks that the device's flash does not
     // hold, none when it holds the image. Through the turbo flasher's CRCs with
     // options.turbo (the device is then left running the flasher until a power cycle),
-    // otherwise through the boot loader's read-back (the device stays in ISP mode). A
-    // failure ends it with its message and UserAbort, as an update's does.
+    // otherwise through the boot loader's read-back (the device stays in ISP mode). With
+    // options.reset the board is reset into ISP mode first and, after the check, into its
+    // firmware (AfterUpdate::reset) or its boot loader (stay). A failure ends it with its
+    // message and UserAbort, as an update's does.
     std::vector<std::uint32_t> check(ProgressSink& progressSink, std::string portName,
                                      bool highSpeed, const UpdateOptions& options);
 
@@ -66,6 +68,9 @@ private:
     // The handshake, the unlock and the part: the part's sector count.
     std::int32_t greet(UpdateContext& context, ProgressSink& progressSink,
                        const UpdateOptions& options);
+    // The check after the port is open: the handshake, then the flash against the image.
+    std::vector<std::uint32_t> compareFlash(UpdateContext& context, ProgressSink& progressSink,
+                                            const UpdateOptions& options);
     // Everything after the handshake: the erase, the blocks, the verify and the end.
     void writeImage(UpdateContext& context, FlashImage& image, ProgressSink& progressSink,
                     const UpdateOptions& options, std::optional<BoardReset>& board);

@@ -66,6 +66,19 @@ std::uint8_t byteOf(Command command) {
     return static_cast<std::uint8_t>(command);
 }
 
+// The reflected CRC-32 (polynomial 0xEDB88320) a byte at a time, as the flasher computes it.
+constexpr std::array<std::uint32_t, 256> crcTable = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < table.size(); ++n) {
+        std::uint32_t crc = n;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xEDB88320u : 0u);
+        }
+        table[n] = crc;
+    }
+    return table;
+}();
+
 } // namespace
 
 TurboSession::TurboSession(std::uint32_t lineBaud)
@@ -74,10 +87,7 @@ TurboSession::TurboSession(std::uint32_t lineBaud)
 std::uint32_t TurboSession::crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
     crc = ~crc;
     for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xEDB88320u : 0u);
-        }
+        crc = (crc >> 8) ^ crcTable[(crc ^ byte) & 0xFFu];
     }
     return ~crc;
 }

@@ -74,6 +74,9 @@ inline constexpr std::string_view resetRecovery =
 inline constexpr std::string_view protectionNamed =
     " The device's code read protection refuses the command: update it with --reset, which "
     "erases the whole flash and resets the device, or erase it by other means.";
+inline constexpr std::string_view protectionRefusesCheck =
+    "The device's code read protection refuses the check: its flash cannot be read or compared "
+    "without erasing it.";
 inline constexpr std::string_view protectionStays =
     "Software upgrade failed. The device's code read protection stays on after the whole "
     "flash was erased and the device reset.";

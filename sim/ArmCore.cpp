@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <dlfcn.h>
 #include <stdexcept>
 #include <unicorn/unicorn.h>
 
@@ -32,9 +33,64 @@ constexpr std::uint32_t softwareInterrupt = 2;
 constexpr std::uint32_t prefetchAbort = 3;
 constexpr std::uint32_t dataAbort = 4;
 
+// Unicorn is loaded when the first core is made, not linked: its tables take tens of
+// thousands of relocations, which every start of a program that links it would pay, and
+// only a simulated part that runs code needs it.
+struct Unicorn {
+    decltype(&::uc_open) open;
+    decltype(&::uc_close) close;
+    decltype(&::uc_ctl) ctl;
+    decltype(&::uc_mem_map_ptr) memMapPtr;
+    decltype(&::uc_mmio_map) mmioMap;
+    decltype(&::uc_hook_add) hookAdd;
+    decltype(&::uc_emu_start) emuStart;
+    decltype(&::uc_emu_stop) emuStop;
+    decltype(&::uc_reg_read) regRead;
+    decltype(&::uc_reg_write) regWrite;
+    decltype(&::uc_strerror) strerror;
+};
+
+template <typename Function>
+void bind(void* library, const char* name, Function& into) {
+    void* address = dlsym(library, name);
+    if (address == nullptr) {
+        throw std::runtime_error(std::string("ARM emulator: ") + SPARWICK_UNICORN_LIBRARY +
+                                 " has no " + name);
+    }
+    into = reinterpret_cast<Function>(address);
+}
+
+Unicorn loadUnicorn() {
+    // Kept for the life of the process, as a linked library would be.
+    void* library = dlopen(SPARWICK_UNICORN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        throw std::runtime_error(std::string("ARM emulator: cannot load ") +
+                                 SPARWICK_UNICORN_LIBRARY + " (" + dlerror() + ")");
+    }
+    Unicorn api{};
+    bind(library, "uc_open", api.open);
+    bind(library, "uc_close", api.close);
+    bind(library, "uc_ctl", api.ctl);
+    bind(library, "uc_mem_map_ptr", api.memMapPtr);
+    bind(library, "uc_mmio_map", api.mmioMap);
+    bind(library, "uc_hook_add", api.hookAdd);
+    bind(library, "uc_emu_start", api.emuStart);
+    bind(library, "uc_emu_stop", api.emuStop);
+    bind(library, "uc_reg_read", api.regRead);
+    bind(library, "uc_reg_write", api.regWrite);
+    bind(library, "uc_strerror", api.strerror);
+    return api;
+}
+
+const Unicorn& unicorn() {
+    static const Unicorn api = loadUnicorn();
+    return api;
+}
+
 void check(uc_err error, const char* what) {
     if (error != UC_ERR_OK) {
-        throw std::runtime_error(std::string("ARM emulator: ") + what + ": " + uc_strerror(error));
+        throw std::runtime_error(std::string("ARM emulator: ") + what + ": " +
+                                 unicorn().strerror(error));
     }
 }
 
@@ -71,35 +127,35 @@ ArmCore::ArmCore(std::span<std::uint8_t> ram, std::uint32_t ramBase, std::span<s
     , ramStart(ramBase)
     , flashSize(static_cast<std::uint32_t>(flash.size()))
     , bootRom(bootRomSize, 0) {
-    check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc), "open");
+    check(unicorn().open(UC_ARCH_ARM, UC_MODE_ARM, &uc), "open");
     try {
         // The TI925T is QEMU's ARMv4T core: what an ARM7TDMI does not have is undefined.
-        check(uc_ctl_set_cpu_model(uc, UC_CPU_ARM_TI925T), "cpu model");
-        check(uc_mem_map_ptr(uc, ramBase, ram.size(), UC_PROT_ALL, ram.data()), "map RAM");
-        check(uc_mem_map_ptr(uc, 0, flash.size(), UC_PROT_READ, flash.data()), "map flash");
+        check(unicorn().ctl(uc, UC_CTL_WRITE(UC_CTL_CPU_MODEL, 1), UC_CPU_ARM_TI925T), "cpu model");
+        check(unicorn().memMapPtr(uc, ramBase, ram.size(), UC_PROT_ALL, ram.data()), "map RAM");
+        check(unicorn().memMapPtr(uc, 0, flash.size(), UC_PROT_READ, flash.data()), "map flash");
         bootRom[iapAddress - bootRomBase] = bxLr[0];
         bootRom[iapAddress - bootRomBase + 1] = bxLr[1];
-        check(uc_mem_map_ptr(uc, bootRomBase, bootRomSize, UC_PROT_READ | UC_PROT_EXEC,
-                             bootRom.data()),
+        check(unicorn().memMapPtr(uc, bootRomBase, bootRomSize, UC_PROT_READ | UC_PROT_EXEC,
+                                  bootRom.data()),
               "map boot ROM");
         for (const auto& [base, size] : peripheralPages) {
             auto page = std::make_unique<Page>(Page{this, base});
-            check(uc_mmio_map(uc, base, size, readPage, page.get(), writePage, page.get()),
+            check(unicorn().mmioMap(uc, base, size, readPage, page.get(), writePage, page.get()),
                   "map peripherals");
             pages.push_back(std::move(page));
         }
         uc_hook hook{};
-        check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(bootRomHook), this,
-                          bootRomBase, bootRomBase + bootRomSize - 1),
+        check(unicorn().hookAdd(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(bootRomHook), this,
+                                bootRomBase, bootRomBase + bootRomSize - 1),
               "boot ROM hook");
-        check(uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(invalidHook),
-                          this, 1, 0),
+        check(unicorn().hookAdd(uc, &hook, UC_HOOK_MEM_INVALID,
+                                reinterpret_cast<void*>(invalidHook), this, 1, 0),
               "memory hook");
-        check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(interruptHook), this, 1,
-                          0),
+        check(unicorn().hookAdd(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(interruptHook),
+                                this, 1, 0),
               "exception hook");
     } catch (...) {
-        uc_close(uc);
+        unicorn().close(uc);
         throw;
     }
 }
@@ -111,12 +167,12 @@ std::string ArmCore::hex(std::uint64_t value) {
 }
 
 ArmCore::~ArmCore() {
-    uc_close(uc);
+    unicorn().close(uc);
 }
 
 void ArmCore::start(std::uint32_t address, bool thumbState) {
     std::uint32_t cpsr = supervisorMode | (thumbState ? thumbBit : 0);
-    uc_reg_write(uc, UC_ARM_REG_CPSR, &cpsr);
+    unicorn().regWrite(uc, UC_ARM_REG_CPSR, &cpsr);
     resumeAt = address;
     resumeThumb = thumbState;
 }
@@ -126,8 +182,8 @@ ArmCore::Stop ArmCore::run(std::uint64_t instructions) {
         return *stopping;
     }
     stopping.reset();
-    const uc_err error = uc_emu_start(uc, resumeAt | (resumeThumb ? 1 : 0), 0xFFFFFFFF, 0,
-                                      static_cast<std::size_t>(instructions));
+    const uc_err error = unicorn().emuStart(uc, resumeAt | (resumeThumb ? 1 : 0), 0xFFFFFFFF, 0,
+                                            static_cast<std::size_t>(instructions));
     resumeAt = pc();
     resumeThumb = thumb();
     if (stopping) {
@@ -135,7 +191,7 @@ ArmCore::Stop ArmCore::run(std::uint64_t instructions) {
     }
     if (error != UC_ERR_OK) {
         faultText = (error == UC_ERR_INSN_INVALID ? std::string("undefined instruction")
-                                                  : std::string(uc_strerror(error))) +
+                                                  : std::string(unicorn().strerror(error))) +
                     " at pc " + hex(resumeAt);
         stopping = Stop::fault;
         return Stop::fault;
@@ -147,7 +203,7 @@ void ArmCore::pause() {
     if (!stopping) {
         stopping = Stop::paused;
     }
-    uc_emu_stop(uc);
+    unicorn().emuStop(uc);
 }
 
 void ArmCore::fail(const std::string& why) {
@@ -155,12 +211,12 @@ void ArmCore::fail(const std::string& why) {
         faultText = why + " at pc " + hex(pc());
     }
     stopping = Stop::fault;
-    uc_emu_stop(uc);
+    unicorn().emuStop(uc);
 }
 
 std::uint32_t ArmCore::reg(int id) const {
     std::uint32_t value = 0;
-    uc_reg_read(uc, id, &value);
+    unicorn().regRead(uc, id, &value);
     return value;
 }
 
@@ -215,7 +271,7 @@ bool ArmCore::invalidAccess(int type, std::uint64_t address, int size) {
             // Execution leaves RAM for the flash: the firmware starts.
             entered = static_cast<std::uint32_t>(address);
             stopping = Stop::enteredFlash;
-            uc_emu_stop(uc);
+            unicorn().emuStop(uc);
             return false;
         }
         fail("fetch from non-executable memory at " + hex(address));

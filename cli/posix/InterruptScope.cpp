@@ -25,6 +25,9 @@ namespace {
 constexpr std::array<int, 4> interruptions = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 constinit std::atomic<bool> ending{false};
+// The message an interruption shows: interruptedMessage or another constant.
+constinit std::atomic<const char*> shownText{nullptr};
+constinit std::atomic<std::size_t> shownSize{0};
 // Whether the message must first end the progress bar's line on the terminal.
 constinit std::atomic<bool> barOnTerminal{false};
 std::array<struct sigaction, interruptions.size()> previous{};
@@ -118,14 +121,16 @@ extern "C" void endInterruptedUpdate(int signal) {
     if (barOnTerminal.load()) {
         writeAll(STDERR_FILENO, "\n");
     }
-    writeAll(STDERR_FILENO, interruptedMessage);
+    writeAll(STDERR_FILENO, std::string_view(shownText.load(), shownSize.load()));
     writeAll(STDERR_FILENO, "\n");
     ::_exit(128 + signal);
 }
 
 } // namespace
 
-InterruptScope::InterruptScope() {
+InterruptScope::InterruptScope(std::string_view message) {
+    shownText = message.data();
+    shownSize = message.size();
     barOnTerminal = ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
     struct sigaction action {};
     action.sa_handler = endInterruptedUpdate;

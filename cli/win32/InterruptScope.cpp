@@ -18,6 +18,9 @@ constexpr UINT interruptedStatus = 130;
 constexpr UINT closedStatus = 129;
 
 std::atomic<bool> ending{false};
+// The message an interruption shows: interruptedMessage or another constant.
+std::atomic<const char*> shownText{nullptr};
+std::atomic<DWORD> shownSize{0};
 
 BOOL WINAPI endInterruptedUpdate(DWORD event) {
     const UINT status =
@@ -28,8 +31,7 @@ BOOL WINAPI endInterruptedUpdate(DWORD event) {
         serialsys::releaseOpenPortsNow();
         HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
         DWORD written = 0;
-        ::WriteFile(err, interruptedMessage.data(), static_cast<DWORD>(interruptedMessage.size()),
-                    &written, nullptr);
+        ::WriteFile(err, shownText.load(), shownSize.load(), &written, nullptr);
         ::WriteFile(err, "\r\n", 2, &written, nullptr);
     }
     ::TerminateProcess(::GetCurrentProcess(), status);
@@ -38,7 +40,9 @@ BOOL WINAPI endInterruptedUpdate(DWORD event) {
 
 } // namespace
 
-InterruptScope::InterruptScope() {
+InterruptScope::InterruptScope(std::string_view message) {
+    shownText = message.data();
+    shownSize = static_cast<DWORD>(message.size());
     ::SetConsoleCtrlHandler(endInterruptedUpdate, TRUE);
 }
 

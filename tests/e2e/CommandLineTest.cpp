@@ -151,6 +151,8 @@ TEST(CommandLine, UsageErrorsGiveAReasonAndTheUsageWithStatusTwo) {
         {{"--port", "COM1", "--after", "reset"}, "--after reset needs --reset"},
         {{"--port", "COM1", "--turbo", "--after", "stay"}, "--after stay with --turbo needs"},
         {{"--port", "COM1", "--station", "--reset", "dtr-rts"}, "--station excludes --reset"},
+        {{"--port", "COM1", "--check", "--station"}, "--check excludes --station"},
+        {{"--port", "COM1", "--check", "--after", "go"}, "--after go excludes --check"},
     };
     for (const auto& [args, reason] : wrong) {
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());

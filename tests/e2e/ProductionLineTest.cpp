@@ -163,6 +163,47 @@ TEST(ProductionLine, SeveralBoardsOfWhichOneFailsAreEachRecorded) {
     }
 }
 
+// Two boards checked at once, one holding the image and one blank: each port's line, the
+// summary and the record say which, and neither board is written.
+TEST(ProductionLine, ACheckOfTwoBoardsSaysWhichIsCurrentAndWhichDiffers) {
+    Scratch scratch;
+    sim::DeviceOptions holding;
+    holding.flash = test::expectedFlash(test::shippedImage(), flashSize);
+    sim::SimulatedDevice current(holding);
+    sim::SimulatedDevice blank(sim::DeviceOptions{});
+    const std::string record = (scratch.dir / "boards.jsonl").string();
+
+    const auto run = test::runChild({cli, "--port", current.path(), "--port", blank.path(),
+                                     "--check", "--turbo", "--log", record},
+                                    60s);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_NE(run.out.find(current.path() + ": current: the device already holds this firmware"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(blank.path() + ": differs: 59 blocks of 4096 bytes at 0x00000 0x01000"),
+              std::string::npos)
+        << run.out;
+    for (const auto* device : {&current, &blank}) {
+        EXPECT_EQ(device->statistics().ramCodeCopies, 0u);
+        EXPECT_EQ(device->statistics().ramCodeSectorsErased, 0u);
+    }
+    EXPECT_TRUE(holdsImage(current.flash()));
+
+    const auto entries = lines(record);
+    ASSERT_EQ(entries.size(), 2u);
+    for (const std::string& entry : entries) {
+        const bool holds = field(entry, "port") == "\"" + current.path() + "\"";
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(field(entry, "result"), holds ? "\"current\"" : "\"differs\"");
+        EXPECT_EQ(field(entry, "bytes_written"), "0");
+        EXPECT_NE(entry.find(holds ? R"("differing":[]})" : R"("differing":[0,4096,8192,)"),
+                  std::string::npos);
+    }
+    const std::string summary = run.out.substr(run.out.find("port                 result"));
+    EXPECT_NE(summary.find(current.path() + " current"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(blank.path() + " differs"), std::string::npos) << summary;
+}
+
 TEST(ProductionLine, KilledWorkerAndCtrlCTouchNoOtherBoardAndLeaveThePortsUsable) {
     sim::SimulatedDevice first(sim::DeviceOptions{});
     sim::SimulatedDevice second(sim::DeviceOptions{});

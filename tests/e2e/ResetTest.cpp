@@ -174,6 +174,42 @@ TEST(Reset, CodeReadProtectionIsErasedWithResetAndNamedWithout) {
     }
 }
 
+// A hands-free check: the board is reset into ISP mode, checked, and left running its
+// firmware or waiting in its boot loader; a protected board is named, not erased.
+TEST(Reset, ACheckResetsTheBoardInAndOutAndWritesNothing) {
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::uint8_t> flash;
+        int exitStatus;
+        std::string says;
+        bool runsFirmware;
+        std::uint32_t resets;
+    };
+    const std::vector<Case> cases{
+        {{"--turbo"}, shippedFlash(), 0, "current: ", true, 2},
+        {{"--turbo", "--after", "stay"}, shippedFlash(), 0, "current: ", false, 2},
+        {{},
+         test::expectedFlash(oldFirmware(sim::isp::crpWords[0]), 512000),
+         1,
+         "code read protection refuses the check",
+         false,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says + (c.options.empty() ? "" : c.options.back()));
+        Board board(wiredBoard("dtr-rts", c.flash));
+        std::vector<std::string> args = {"--port", board.device.path(), "--check", "--reset",
+                                         "dtr-rts"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        auto run = runCli(args, bridged);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(board.stats().runningFirmware, c.runsFirmware);
+        EXPECT_EQ(board.stats().pinResets, c.resets);
+        EXPECT_EQ(board.device.flash(), c.flash);
+    }
+}
+
 // lpcsim as a user runs it: the bridge it names reaches it, and its log shows the pins.
 TEST(Reset, LpcsimNamesTheBridgeAndLogsEveryPinChange) {
     const auto dir =

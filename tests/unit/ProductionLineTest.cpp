@@ -82,6 +82,14 @@ TEST(BoardRecord, OneJsonLineWithEveryField) {
     EXPECT_NE(line.find(R"("part_id":null,"part_name":null,"boot_code":null)"), std::string::npos)
         << line;
 
+    // A check's entry ends with the blocks that differ, null when it found nothing.
+    r.check = true;
+    r.differing = std::vector<std::uint32_t>{0x5000, 0x6000};
+    EXPECT_TRUE(formatRecord(r).ends_with(R"("failed":4,"differing":[20480,24576]})"))
+        << formatRecord(r);
+    r.differing.reset();
+    EXPECT_TRUE(formatRecord(r).ends_with(R"("failed":4,"differing":null})")) << formatRecord(r);
+
     // A port's name keeps bytes that are not UTF-8, and its backslashes, recoverable.
     r.port = "/tmp/a\\xff\xff\xc3\xa9";
     EXPECT_NE(formatRecord(r).find(R"("port":"/tmp/a\\\\xff\\xffé")"), std::string::npos)
@@ -97,6 +105,8 @@ TEST(WorkerStream, EventsComeThroughAsSentAndStrayLinesAreNotEvents) {
         {Kind::bootCode, 0, "2.12"},
         {Kind::message, 0, "Software upgrade failed. Could not\n\t1. \\n stays\r"},
         {Kind::step, 0, "erasing"},
+        {Kind::checked, 0, "", {}, {0x5000, 0x3F000}},
+        {Kind::checked, 0, "", {}, {}},
     };
     WorkerEvent ended;
     ended.kind = Kind::outcome;
@@ -116,9 +126,11 @@ TEST(WorkerStream, EventsComeThroughAsSentAndStrayLinesAreNotEvents) {
         EXPECT_EQ(got->kind, sent.kind);
         EXPECT_EQ(got->number, sent.number);
         EXPECT_EQ(got->text, sent.text);
+        EXPECT_EQ(got->blocks, sent.blocks);
     }
     for (const char* stray : {"progress 5%", "@progress", "@progress 5x", "@nonsense 1", "",
-                              "@outcome passed nowhere none text", "@outcome passed"}) {
+                              "@outcome passed nowhere none text", "@outcome passed",
+                              "@checked 20480x", "@checked  20480", "@checked -1"}) {
         EXPECT_FALSE(parseEvent(stray)) << stray;
     }
 }
