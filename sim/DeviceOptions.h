@@ -42,6 +42,9 @@ struct DeviceOptions {
     // autobaud keeps its rates). Another than the usual one puts the flasher's UART off
     // the host's rate.
     std::uint32_t crystalHz = SystemControl::defaultCrystalHz;
+    // Whether the PLL locks once code in RAM has enabled it; a part whose PLL never locks
+    // leaves such code to run on the crystal.
+    bool pllLocks = true;
     // UART0's fractional divider as the boot loader leaves it for code in RAM; the reset
     // value (no fraction) unless a boot loader used it for its own rate.
     std::uint32_t bootLoaderFdr = 0x10;

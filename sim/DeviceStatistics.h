@@ -33,6 +33,11 @@ struct DeviceStatistics {
     bool firmwareStarted = false;
     std::string ramCodeFault;
     std::uint32_t ramCodeBaud = 0;
+    // Its core clock, and the PLL's control and configuration as they are in effect (both
+    // 0 as the boot loader leaves them).
+    std::uint32_t ramCodeCoreClockHz = 0;
+    std::uint32_t ramCodePllControl = 0;
+    std::uint32_t ramCodePllConfig = 0;
     // Its IAP calls' sectors erased and copies to flash.
     std::uint32_t ramCodeSectorsErased = 0;
     std::uint32_t ramCodeCopies = 0;

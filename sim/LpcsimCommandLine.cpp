@@ -134,6 +134,8 @@ std::string LpcsimCommandLine::usage() {
            "                     flasher changed on its way in (every block without #N)\n"
            "  --crystal HZ       the crystal that code in RAM clocks its PLL and UART from\n"
            "                     (14745600 by default)\n"
+           "  --pll locks|never  whether the PLL locks once code in RAM enables it (default:\n"
+           "                     locks)\n"
            "  --pins WIRING      RESET and P0.14 driven by the host's DTR and RTS: dtr-rts\n"
            "                     (DTR drives RESET) or rts-dtr, with ,invert where an\n"
            "                     asserted line is a high pin. Prints 'preload PATH' after\n"
@@ -166,7 +168,8 @@ std::string LpcsimCommandLine::flashOutPath(std::uint32_t board) const {
 
 // The files that the options name, checked before the device starts: the link is given,
 // the flash image is readable and fits the part, and what is written at the end can be.
-void LpcsimCommandLine::checkFiles(LpcsimCommandLine& result, const std::string& flashIn) {
+void LpcsimCommandLine::checkFiles(LpcsimCommandLine& result) {
+    const std::string& flashIn = result.flashIn;
     std::string& error = result.error;
     const DeviceOptions& options = result.options;
     if (options.linkPath.empty()) {
@@ -205,133 +208,208 @@ void LpcsimCommandLine::checkFiles(LpcsimCommandLine& result, const std::string&
     }
 }
 
+// Each option with what it takes and what it sets; the set functions answer the error
+// message for a value they refuse, empty when they take it.
+struct LpcsimCommandLine::Option {
+    enum class Takes {
+        nothing,
+        // The next argument, or the text after '='.
+        value,
+        // A value only after '=': the option means something without one.
+        valueAfterEquals,
+    };
+    std::string_view name;
+    Takes takes;
+    std::string (*set)(LpcsimCommandLine& line, const std::optional<std::string>& value);
+};
+
+// The options that take no value: what to print, and when to stop.
+std::span<const LpcsimCommandLine::Option> LpcsimCommandLine::flagOptions() {
+    using Takes = Option::Takes;
+    using Value = const std::optional<std::string>&;
+    static const Option table[] = {
+        {"--help", Takes::nothing,
+         [](LpcsimCommandLine& line, Value) { return line.help = true, std::string(); }},
+        {"-h", Takes::nothing,
+         [](LpcsimCommandLine& line, Value) { return line.help = true, std::string(); }},
+        {"--version", Takes::nothing,
+         [](LpcsimCommandLine& line, Value) { return line.version = true, std::string(); }},
+        {"--exit-after-go", Takes::nothing,
+         [](LpcsimCommandLine& line, Value) {
+             return line.options.exitAfterGo = true, std::string();
+         }},
+    };
+    return table;
+}
+
+// The line between the host and the part, and the faults on it.
+std::span<const LpcsimCommandLine::Option> LpcsimCommandLine::lineOptions() {
+    using Takes = Option::Takes;
+    using Value = const std::optional<std::string>&;
+    static const Option table[] = {
+        {"--wire", Takes::valueAfterEquals,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             if (!v) {
+                 line.options.wireBaud = 0;
+             } else if (const auto baud = positiveNumber(*v); baud && *baud <= maxWireBaud) {
+                 line.options.wireBaud = *baud;
+             } else {
+                 return "--wire=" + *v + ": the baud rate is a number from 1 to " +
+                        std::to_string(maxWireBaud);
+             }
+             return {};
+         }},
+        {"--latency", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             const auto ms = positiveNumber(*v);
+             if (!ms || *ms > maxLatencyMs) {
+                 return "--latency " + *v + ": the latency is a number of milliseconds from 1 to " +
+                        std::to_string(maxLatencyMs);
+             }
+             line.options.adapterLatency = std::chrono::milliseconds{*ms};
+             return {};
+         }},
+        {"--fault", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             std::string why;
+             const auto rule = parseFaultRule(*v, &why);
+             if (rule) {
+                 line.options.faults.push_back(*rule);
+             }
+             return why;
+         }},
+    };
+    return table;
+}
+
+// The part: which one, its clocks and its pins.
+std::span<const LpcsimCommandLine::Option> LpcsimCommandLine::partOptions() {
+    using Takes = Option::Takes;
+    using Value = const std::optional<std::string>&;
+    static const Option table[] = {
+        {"--part", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             const auto id = positiveNumber(*v);
+             if (!id || !PartDescription::find(*id)) {
+                 return "unknown part '" + *v + "' (supported: " + supportedParts() + ")";
+             }
+             line.options.partId = *id;
+             return {};
+         }},
+        {"--crystal", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             const auto hz = positiveNumber(*v);
+             if (!hz || *hz < minCrystalHz || *hz > maxCrystalHz) {
+                 return "--crystal " + *v + ": the crystal is a number of hertz from " +
+                        std::to_string(minCrystalHz) + " to " + std::to_string(maxCrystalHz);
+             }
+             line.options.crystalHz = *hz;
+             return {};
+         }},
+        {"--pll", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             if (*v != "locks" && *v != "never") {
+                 return "--pll " + *v + ": the PLL locks or never";
+             }
+             line.options.pllLocks = *v == "locks";
+             return {};
+         }},
+        {"--pins", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             line.options.pins = pinWiring(*v);
+             if (!line.options.pins) {
+                 return "--pins " + *v +
+                        ": the wiring is dtr-rts or rts-dtr, each with an optional ,invert";
+             }
+             return {};
+         }},
+        {"--boot", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             if (*v != "user" && *v != "isp") {
+                 return "--boot " + *v + ": the part boots isp or user";
+             }
+             line.options.bootUser = *v == "user";
+             return {};
+         }},
+    };
+    return table;
+}
+
+// Where the device appears, the files it reads and writes, and its boards.
+std::span<const LpcsimCommandLine::Option> LpcsimCommandLine::fileOptions() {
+    using Takes = Option::Takes;
+    using Value = const std::optional<std::string>&;
+    static const Option table[] = {
+        {"--link", Takes::value,
+         [](LpcsimCommandLine& line, Value v) {
+             return line.options.linkPath = *v, std::string();
+         }},
+        {"--flash-in", Takes::value,
+         [](LpcsimCommandLine& line, Value v) { return line.flashIn = *v, std::string(); }},
+        {"--flash-out", Takes::value,
+         [](LpcsimCommandLine& line, Value v) { return line.flashOut = *v, std::string(); }},
+        {"--log", Takes::value,
+         [](LpcsimCommandLine& line, Value v) { return line.options.logPath = *v, std::string(); }},
+        {"--boards", Takes::value,
+         [](LpcsimCommandLine& line, Value v) -> std::string {
+             const auto n = positiveNumber(*v);
+             if (!n) {
+                 return "--boards " + *v + ": the number of boards is a positive number";
+             }
+             line.boardCount = *n;
+             return {};
+         }},
+    };
+    return table;
+}
+
+const LpcsimCommandLine::Option* LpcsimCommandLine::findOption(std::string_view name) {
+    for (const auto group : {flagOptions(), lineOptions(), partOptions(), fileOptions()}) {
+        for (const Option& option : group) {
+            if (option.name == name) {
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// One option at args[i], with its value if it takes one (i moves past a value taken from
+// the next argument); the error message, empty when it was taken.
+std::string LpcsimCommandLine::takeOption(const std::vector<std::string>& args, std::size_t& i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const std::size_t equals = name.find('=');
+        name.starts_with("--") && equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name = name.substr(0, equals);
+    }
+    const Option* option = findOption(name);
+    // Refused before it could take the next argument as a value of its own.
+    if (option == nullptr) {
+        return "unknown argument '" + args[i] + "'";
+    }
+    if (option->takes == Option::Takes::nothing && value) {
+        return name + " takes no value";
+    }
+    if (option->takes == Option::Takes::value && !value) {
+        if (i + 1 == args.size()) {
+            return name + " needs a value";
+        }
+        value = args[++i];
+    }
+    return option->set(*this, value);
+}
+
 LpcsimCommandLine LpcsimCommandLine::parse(const std::vector<std::string>& args) {
     LpcsimCommandLine result;
-    std::string& error = result.error;
-    DeviceOptions& options = result.options;
-    std::string flashIn;
-
-    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const std::size_t equals = name.find('=');
-            name.starts_with("--") && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) {
-                return value;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            error = name + " needs a value";
-            return std::nullopt;
-        };
-        if (name == "--help" || name == "-h") {
-            result.help = true;
-        } else if (name == "--version") {
-            result.version = true;
-        } else if (name == "--exit-after-go") {
-            options.exitAfterGo = true;
-        } else if (name == "--wire") {
-            if (!value) {
-                options.wireBaud = 0;
-            } else if (const auto baud = positiveNumber(*value); baud && *baud <= maxWireBaud) {
-                options.wireBaud = *baud;
-            } else {
-                error = "--wire=" + *value + ": the baud rate is a number from 1 to " +
-                        std::to_string(maxWireBaud);
-            }
-        } else if (name == "--latency") {
-            if (const auto v = takeValue()) {
-                const auto ms = positiveNumber(*v);
-                if (!ms || *ms > maxLatencyMs) {
-                    error = "--latency " + *v +
-                            ": the latency is a number of milliseconds from 1 "
-                            "to " +
-                            std::to_string(maxLatencyMs);
-                } else {
-                    options.adapterLatency = std::chrono::milliseconds{*ms};
-                }
-            }
-        } else if (name == "--crystal") {
-            if (const auto v = takeValue()) {
-                const auto hz = positiveNumber(*v);
-                if (!hz || *hz < minCrystalHz || *hz > maxCrystalHz) {
-                    error = "--crystal " + *v + ": the crystal is a number of hertz from " +
-                            std::to_string(minCrystalHz) + " to " + std::to_string(maxCrystalHz);
-                } else {
-                    options.crystalHz = *hz;
-                }
-            }
-        } else if (name == "--link") {
-            if (const auto v = takeValue()) {
-                options.linkPath = *v;
-            }
-        } else if (name == "--part") {
-            if (const auto v = takeValue()) {
-                const auto id = positiveNumber(*v);
-                if (!id || !PartDescription::find(*id)) {
-                    error = "unknown part '" + *v + "' (supported: " + supportedParts() + ")";
-                } else {
-                    options.partId = *id;
-                }
-            }
-        } else if (name == "--flash-in") {
-            if (const auto v = takeValue()) {
-                flashIn = *v;
-            }
-        } else if (name == "--flash-out") {
-            if (const auto v = takeValue()) {
-                result.flashOut = *v;
-            }
-        } else if (name == "--boards") {
-            if (const auto v = takeValue()) {
-                if (const auto n = positiveNumber(*v)) {
-                    result.boardCount = *n;
-                } else {
-                    error = "--boards " + *v + ": the number of boards is a positive number";
-                }
-            }
-        } else if (name == "--log") {
-            if (const auto v = takeValue()) {
-                options.logPath = *v;
-            }
-        } else if (name == "--pins") {
-            if (const auto v = takeValue()) {
-                options.pins = pinWiring(*v);
-                if (!options.pins) {
-                    error = "--pins " + *v +
-                            ": the wiring is dtr-rts or rts-dtr, each with an optional ,invert";
-                }
-            }
-        } else if (name == "--boot") {
-            if (const auto v = takeValue()) {
-                if (*v == "user" || *v == "isp") {
-                    options.bootUser = *v == "user";
-                } else {
-                    error = "--boot " + *v + ": the part boots isp or user";
-                }
-            }
-        } else if (name == "--fault") {
-            if (const auto v = takeValue()) {
-                std::string why;
-                if (const auto rule = parseFaultRule(*v, &why)) {
-                    options.faults.push_back(*rule);
-                } else {
-                    error = why;
-                }
-            }
-        } else {
-            error = "unknown argument '" + args[i] + "'";
-        }
+    for (std::size_t i = 0; i < args.size() && result.error.empty(); ++i) {
+        result.error = result.takeOption(args, i);
     }
-    if (!error.empty() || result.help || result.version) {
+    if (!result.error.empty() || result.help || result.version) {
         return result;
     }
-    checkFiles(result, flashIn);
+    checkFiles(result);
     return result;
 }
 

@@ -35,14 +35,14 @@ constexpr std::uint32_t ramMode = 2;
 
 RamProgram::RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram,
                        FlashMemory& flashMemory, Uart& uartLine, std::uint32_t bootLoaderBaud,
-                       std::uint32_t crystalHz, FaultInjector& faults, BootLoaderPort& port,
+                       const SystemControl& partClocks, FaultInjector& faults, BootLoaderPort& port,
                        TrafficLog* trafficLog, std::uint32_t bootLoaderFdr)
     : flash(flashMemory)
     , line(uartLine)
     , log(trafficLog)
     , ramBytes(std::move(ram))
     , flashView(flashMemory.bytes().begin(), flashMemory.bytes().end())
-    , clocks(crystalHz)
+    , clocks(partClocks)
     , uart(uartLine, bootLoaderBaud, clocks.peripheralClockHz())
     , blockTap(faults)
     , iap(flashMemory, ramBytes, faults, port, trafficLog) {

@@ -32,9 +32,10 @@ public:
     enum class State { running, firmwareStarted, dead };
 
     // ram: the RAM as the boot loader left it; bootLoaderBaud: the rate the boot loader
-    // talked at, which the UART keeps; crystalHz: the board's crystal.
+    // talked at, which the UART keeps; partClocks: the board's crystal and PLL, as the
+    // boot loader left them.
     RamProgram(std::uint32_t address, bool thumb, std::vector<std::uint8_t> ram, FlashMemory& flash,
-               Uart& line, std::uint32_t bootLoaderBaud, std::uint32_t crystalHz,
+               Uart& line, std::uint32_t bootLoaderBaud, const SystemControl& partClocks,
                FaultInjector& faults, BootLoaderPort& port, TrafficLog* log,
                std::uint32_t bootLoaderFdr);
     ~RamProgram() override;
@@ -55,6 +56,8 @@ public:
     // The UART's rate and frame as the code has set them.
     std::uint32_t baud() const { return uart.baud(clocks.peripheralClockHz()); }
     std::uint32_t stopBits() const { return uart.stopBits(); }
+    // The clocks as the code has set them.
+    const SystemControl& systemControl() const { return clocks; }
     std::uint32_t sectorsErased() const { return iap.sectorsErased(); }
     std::uint32_t copiesMade() const { return iap.copiesMade(); }
 

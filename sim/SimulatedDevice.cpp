@@ -254,6 +254,10 @@ DeviceStatistics SimulatedDevice::statistics() const {
         stats.firmwareStarted = ramProgram->state() == RamProgram::State::firmwareStarted;
         stats.ramCodeFault = ramProgram->fault();
         stats.ramCodeBaud = ramProgram->baud();
+        const SystemControl& clocks = ramProgram->systemControl();
+        stats.ramCodeCoreClockHz = clocks.coreClockHz();
+        stats.ramCodePllControl = clocks.effectivePllControl();
+        stats.ramCodePllConfig = clocks.effectivePllConfig();
         stats.ramCodeSectorsErased = ramProgram->sectorsErased();
         stats.ramCodeCopies = ramProgram->copiesMade();
     }
@@ -504,7 +508,8 @@ bool SimulatedDevice::runRamProgram(Clock::time_point now) {
         BootLoaderPort& port = *this;
         ramProgram = std::make_unique<RamProgram>(
             go.address, go.thumbMode, bootLoader->ramContents(), bootLoader->userFlash(), *uart,
-            baud, options.crystalHz, faults, port, log.get(), options.bootLoaderFdr);
+            baud, SystemControl(options.crystalHz, options.pllLocks), faults, port, log.get(),
+            options.bootLoaderFdr);
     }
     const bool again = ramProgram->serve(now, hostBaud.value_or(0));
     refreshLineSettings(now);

@@ -42,7 +42,7 @@ std::uint32_t SystemControl::read(std::uint32_t offset) {
         return pllcfg;
     case pllstatRegister: {
         const bool enabled = (activeCon & pllEnable) != 0;
-        if (enabled && !locked && ++pollsSinceEnable >= lockPolls) {
+        if (enabled && pllCanLock && !locked && ++pollsSinceEnable >= lockPolls) {
             locked = true;
         }
         return (activeCfg & (msel | psel << pselShift)) | (activeCon & 0x3) << statusShift |

@@ -23,8 +23,11 @@ public:
     static constexpr std::uint32_t bootLoaderMode = 0;
     static constexpr std::uint32_t userFlashMode = 1;
 
-    explicit SystemControl(std::uint32_t crystal = defaultCrystalHz)
-        : crystalHz(crystal) {}
+    // pllLocks: whether the PLL ever locks; a part whose PLL does not (a faulty loop
+    // filter, a crystal that does not start the loop) leaves PLOCK clear for good.
+    explicit SystemControl(std::uint32_t crystal = defaultCrystalHz, bool pllLocks = true)
+        : crystalHz(crystal)
+        , pllCanLock(pllLocks) {}
 
     // A read of PLLSTAT is time passing while the code waits for the lock.
     std::uint32_t read(std::uint32_t offset);
@@ -33,6 +36,10 @@ public:
     std::uint32_t coreClockHz() const;
     std::uint32_t peripheralClockHz() const;
     std::uint32_t memoryMap() const { return memmap; }
+    // PLLCON and PLLCFG as the last feed made them effective: 0 and 0 as a reset leaves
+    // them.
+    std::uint32_t effectivePllControl() const { return activeCon; }
+    std::uint32_t effectivePllConfig() const { return activeCfg; }
     // The PLL drives the core before it has locked: what the manuals forbid.
     bool pllConnectedUnlocked() const { return (activeCon & 0x3) == 0x3 && !locked; }
     // How many reads of PLLSTAT after the PLL is enabled the lock takes: the 0.1 ms or
@@ -48,6 +55,7 @@ private:
     void checkClocks();
 
     std::uint32_t crystalHz;
+    bool pllCanLock;
     std::uint32_t pllcon = 0;
     std::uint32_t pllcfg = 0;
     // What the last good feed sequence made effective.

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 using sparwick::sim::LpcsimCommandLine;
@@ -48,11 +50,21 @@ std::string pinBridgePath() {
     return (self.parent_path() / LPCSIM_PINS_INSTALLED).lexically_normal().string();
 }
 
-} // namespace
+// The flash of board (counted from 1) into its --flash-out file, if one was asked for;
+// false, having said so, when it cannot be written.
+bool dumpFlash(const LpcsimCommandLine& commandLine, std::uint32_t board,
+               const SimulatedDevice& device) {
+    if (commandLine.flashOutPath().empty() ||
+        writeFlash(commandLine.flashOutPath(board), device.flash())) {
+        return true;
+    }
+    std::cerr << "lpcsim: cannot write --flash-out " << commandLine.flashOutPath(board) << "\n";
+    return false;
+}
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const LpcsimCommandLine commandLine = LpcsimCommandLine::parse(args);
+// What a command line settles before any device exists: help, the version, or a usage
+// error; the exit status then, else nothing.
+std::optional<int> answeredWithoutDevice(const LpcsimCommandLine& commandLine) {
     if (commandLine.helpWanted()) {
         std::cout << LpcsimCommandLine::usage();
         return 0;
@@ -66,9 +78,12 @@ int main(int argc, char** argv) {
                   << "Try 'lpcsim --help'.\n";
         return usageError;
     }
+    return std::nullopt;
+}
 
-    // The signals are taken one at a time by the main thread; the device's thread, made
-    // after this, inherits the mask and never sees them.
+// The signals, blocked here to be taken one at a time by the main thread; the device's
+// thread, made after this, inherits the mask and never sees them.
+sigset_t takeSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
@@ -76,14 +91,19 @@ int main(int argc, char** argv) {
     }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    return signals;
+}
 
+// The device the command line describes, serving and announced; the exit status when it
+// cannot start.
+std::variant<std::unique_ptr<SimulatedDevice>, int>
+startDevice(const LpcsimCommandLine& commandLine) {
     // With several boards the main thread decides when the line ends.
-    const std::uint32_t boards = commandLine.boards();
     sparwick::sim::DeviceOptions deviceOptions = commandLine.deviceOptions();
-    deviceOptions.exitAfterGo = deviceOptions.exitAfterGo && boards == 1;
-    std::optional<SimulatedDevice> device;
+    deviceOptions.exitAfterGo = deviceOptions.exitAfterGo && commandLine.boards() == 1;
+    std::unique_ptr<SimulatedDevice> device;
     try {
-        device.emplace(deviceOptions);
+        device = std::make_unique<SimulatedDevice>(deviceOptions);
     } catch (const std::invalid_argument& error) {
         std::cerr << "lpcsim: " << error.what() << "\n";
         return usageError;
@@ -95,55 +115,97 @@ int main(int argc, char** argv) {
     if (deviceOptions.pins) {
         std::cout << "preload " << pinBridgePath() << std::endl;
     }
+    return device;
+}
 
-    const bool exitAfterGo = commandLine.deviceOptions().exitAfterGo;
+// A production line's boards on the one device: each is replaced by the next a moment
+// after it has started its firmware, its flash dumped first.
+class BoardLine {
+public:
+    BoardLine(const LpcsimCommandLine& line, SimulatedDevice& simulated)
+        : commandLine(line)
+        , device(simulated) {}
+
+    // Looks whether the current board's time is up; false when the line has ended.
+    bool carryOn() {
+        if (commandLine.boards() == 1 || !device.runsFirmware()) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (startedFirmware == std::chrono::steady_clock::time_point{}) {
+            startedFirmware = now;
+            return true;
+        }
+        if (now - startedFirmware < boardChange) {
+            return true;
+        }
+        if (board == commandLine.boards()) {
+            return !commandLine.deviceOptions().exitAfterGo;
+        }
+        if (!dumpFlash(commandLine, board, device)) {
+            failed = true;
+        }
+        device.replaceBoard();
+        ++board;
+        startedFirmware = {};
+        return true;
+    }
+
+    std::uint32_t current() const { return board; }
+    bool dumpFailed() const { return failed; }
+
+private:
+    const LpcsimCommandLine& commandLine;
+    SimulatedDevice& device;
     std::uint32_t board = 1;
     // When the current board started its firmware; the epoch while it has not.
     std::chrono::steady_clock::time_point startedFirmware{};
-    int status = 0;
+    bool failed = false;
+};
+
+// Serves until a signal or the go ends it: SIGUSR1 power-cycles the device, SIGINT,
+// SIGTERM and SIGHUP end it.
+void serve(const LpcsimCommandLine& commandLine, SimulatedDevice& device, const sigset_t& signals,
+           BoardLine& line) {
+    const bool exitAfterGo = commandLine.deviceOptions().exitAfterGo;
     for (;;) {
         const timespec poll = {0, signalPollNanoseconds};
         const int signal = sigtimedwait(&signals, nullptr, &poll);
         if (signal == SIGUSR1) {
-            device->powerCycle();
+            device.powerCycle();
             continue;
         }
         if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
             break;
         }
-        if (exitAfterGo && device->waitUntilStopped(std::chrono::milliseconds{0})) {
+        if (exitAfterGo && device.waitUntilStopped(std::chrono::milliseconds{0})) {
             break;
         }
-        if (boards > 1 && device->runsFirmware()) {
-            const auto now = std::chrono::steady_clock::now();
-            if (startedFirmware == std::chrono::steady_clock::time_point{}) {
-                startedFirmware = now;
-            } else if (now - startedFirmware >= boardChange) {
-                if (exitAfterGo && board == boards) {
-                    break;
-                }
-                if (board < boards) {
-                    if (!commandLine.flashOutPath().empty() &&
-                        !writeFlash(commandLine.flashOutPath(board), device->flash())) {
-                        std::cerr << "lpcsim: cannot write --flash-out "
-                                  << commandLine.flashOutPath(board) << "\n";
-                        status = runError;
-                    }
-                    device->replaceBoard();
-                    ++board;
-                    startedFirmware = {};
-                }
-            }
+        if (!line.carryOn()) {
+            break;
         }
     }
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const LpcsimCommandLine commandLine = LpcsimCommandLine::parse(args);
+    if (const auto status = answeredWithoutDevice(commandLine)) {
+        return *status;
+    }
+    const sigset_t signals = takeSignals();
+    auto started = startDevice(commandLine);
+    if (const int* status = std::get_if<int>(&started)) {
+        return *status;
+    }
+    auto& device = std::get<std::unique_ptr<SimulatedDevice>>(started);
+    BoardLine line(commandLine, *device);
+    serve(commandLine, *device, signals, line);
     // The dump is complete before the link goes: whoever waits for the link to vanish
     // finds the whole flash.
-    if (!commandLine.flashOutPath().empty() &&
-        !writeFlash(commandLine.flashOutPath(board), device->flash())) {
-        std::cerr << "lpcsim: cannot write --flash-out " << commandLine.flashOutPath(board) << "\n";
-        status = runError;
-    }
+    const bool dumped = dumpFlash(commandLine, line.current(), *device);
     device.reset();
-    return status;
+    return dumped && !line.dumpFailed() ? 0 : runError;
 }

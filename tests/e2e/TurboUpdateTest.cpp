@@ -26,10 +26,11 @@ constexpr UpdateOptions turboVerifyAt460800{
 struct Device {
     explicit Device(const std::vector<std::string>& faults,
                     std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz,
-                    std::vector<std::uint8_t> flash = {}) {
+                    std::vector<std::uint8_t> flash = {}, bool pllLocks = true) {
         sim::DeviceOptions options;
         options.crystalHz = crystalHz;
         options.flash = std::move(flash);
+        options.pllLocks = pllLocks;
         for (const std::string& text : faults) {
             options.faults.push_back(*sim::parseFaultRule(text));
         }
@@ -131,6 +132,27 @@ TEST(TurboUpdateTest, TheShippedImageWrittenAndVerifiedStartsTheFirmware) {
               -1);
     EXPECT_TRUE(sparwick::test::eventually([&] { return device.sim->statistics().firmwareStarted; },
                                            std::chrono::seconds{3}));
+}
+
+TEST(TurboUpdateTest, APllThatNeverLocksLeavesTheFlasherOnTheCrystalAndTheGoPutsItBack) {
+    // The flasher gives up on the lock and runs from the crystal, its UART still at the
+    // host's 921600 and its IAP calls told the crystal's clock (a copy timed for another
+    // clock would program wrong bits, which the verify would find).
+    constexpr std::uint32_t crystalHz = sim::SystemControl::defaultCrystalHz;
+    Device device({}, crystalHz, {}, false);
+    const auto outcome = test::runUpdate(port, true, nullptr, turboVerify);
+    ASSERT_TRUE(outcome.succeeded) << firstMessage(outcome);
+    EXPECT_EQ(test::firstDifference(device.sim->flash(),
+                                    test::expectedFlash(test::shippedImage(), flashSize)),
+              -1);
+    ASSERT_TRUE(sparwick::test::eventually([&] { return device.sim->statistics().firmwareStarted; },
+                                           std::chrono::seconds{3}));
+    // The firmware finds the PLL off and unconfigured and UART0 at the boot loader's rate.
+    const auto stats = device.sim->statistics();
+    EXPECT_EQ(stats.ramCodeCoreClockHz, crystalHz);
+    EXPECT_EQ(stats.ramCodePllControl, 0u);
+    EXPECT_EQ(stats.ramCodePllConfig, 0u);
+    EXPECT_EQ(stats.ramCodeBaud, 115200u);
 }
 
 TEST(TurboUpdateTest, ABlockChangedOnTheLineOnceIsSentAgain) {

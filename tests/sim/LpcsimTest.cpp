@@ -244,6 +244,8 @@ TEST_F(LpcsimExecutableTest, ABadCommandLineEndsWithStatusTwoAndSaysWhy) {
         {"--link", link, "--fault", "data-line#2=drop:0"},
         {"--link", link, "--wire", "115200"},
         {"--link", link, "--verbose"},
+        {"--link", link, "--exit-after-go=no"},
+        {"--link", link, "--pll", "sometimes"},
         {"--link", (dir / "file").string()},
         {"--link", (dir / "no-dir" / "port").string()},
     };
