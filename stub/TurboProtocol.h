@@ -36,9 +36,9 @@
 #define TURBO_DEFAULT_DIVISOR 4
 #define TURBO_PCLK_HZ 58982400
 #define TURBO_CCLK_KHZ 58982
-/* A PLL that has not locked after this many polls of PLLSTAT (several milliseconds at the
- * crystal's clock; the PLL locks within 0.1 ms) is left off: the flasher runs on the
- * crystal, with a quarter of the divisor for the same rate. */
+/* A PLL that has not locked after this many polls of PLLSTAT (about 0.1 s at the crystal's
+ * clock, within the host's tries of the handshake; the PLL locks within 0.1 ms) is left off:
+ * the flasher runs on the crystal, with a quarter of the divisor for the same rate. */
 #define TURBO_PLL_LOCK_POLLS 100000
 #define TURBO_CRYSTAL_KHZ 14746
 /* The largest block a data request carries, and the IAP copy's largest size. */
