@@ -5,10 +5,8 @@
 #include "cli/WorkerProgress.h"
 #include "flash/IspFlasher.h"
 #include "flash/UpdateOutcome.h"
-#include "platform/MessageBox.h"
 
 #include <cstdio>
-#include <optional>
 
 namespace sparwick::cli {
 
@@ -29,18 +27,11 @@ ExitStatus runCheck(const std::string& portName, bool highSpeed, const UpdateOpt
                     UpdateAudience audience) {
     const bool worker = audience == UpdateAudience::supervisor;
     ProgressPrinter bar(stdout);
-    WorkerProgress events;
-    ProgressSink& progress = worker ? static_cast<ProgressSink&>(events) : bar;
-    // The messages are told from the outcome once the port is closed.
-    MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
     std::vector<std::uint32_t> differing;
-    std::optional<InterruptScope> interrupts(std::in_place, checkInterruptedMessage);
-    UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
-        const FactsFollowed followed(events, worker ? &flasher : nullptr);
-        differing = flasher.check(progress, portName, highSpeed, options);
-    });
-    interrupts.reset();
-    setMessageBoxHook(std::move(previous));
+    UpdateOutcome outcome = runFlasherJob(
+        audience, bar, checkInterruptedMessage, [&](IspFlasher& flasher, ProgressSink& progress) {
+            differing = flasher.check(progress, portName, highSpeed, options);
+        });
     if (outcome.passed()) {
         outcome.message = checkFinding(differing);
     }

@@ -41,23 +41,33 @@ ExitStatus statusOf(const UpdateOutcome& outcome) {
 
 } // namespace
 
+UpdateOutcome runFlasherJob(UpdateAudience audience, ProgressPrinter& bar,
+                            std::string_view interruptionMessage,
+                            const std::function<void(IspFlasher&, ProgressSink&)>& job) {
+    const bool worker = audience == UpdateAudience::supervisor;
+    WorkerProgress events;
+    ProgressSink& progress = worker ? static_cast<ProgressSink&>(events) : bar;
+    MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
+    // An interruption ends the process while the flasher lives, and until the outcome is
+    // out of its hands.
+    std::optional<InterruptScope> interrupts(std::in_place, interruptionMessage);
+    UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
+        const FactsFollowed followed(events, worker ? &flasher : nullptr);
+        job(flasher, progress);
+    });
+    interrupts.reset();
+    setMessageBoxHook(std::move(previous));
+    return outcome;
+}
+
 ExitStatus runUpdate(const std::string& portName, bool highSpeed, const UpdateOptions& options,
                      UpdateAudience audience) {
     const bool worker = audience == UpdateAudience::supervisor;
     ProgressPrinter bar(stdout);
-    WorkerProgress events;
-    ProgressSink& progress = worker ? static_cast<ProgressSink&>(events) : bar;
-    // The messages are told from the outcome once the port is closed and the image freed.
-    MessageBoxHook previous = setMessageBoxHook([](std::string_view) {});
-    // An interruption ends the process while the flasher lives, and until the outcome is
-    // out of its hands.
-    std::optional<InterruptScope> interrupts(std::in_place);
-    const UpdateOutcome outcome = sparwick::runUpdate([&](IspFlasher& flasher) {
-        const FactsFollowed followed(events, worker ? &flasher : nullptr);
-        flasher.program(progress, portName, highSpeed, options);
-    });
-    interrupts.reset();
-    setMessageBoxHook(std::move(previous));
+    const UpdateOutcome outcome = runFlasherJob(
+        audience, bar, interruptedMessage, [&](IspFlasher& flasher, ProgressSink& progress) {
+            flasher.program(progress, portName, highSpeed, options);
+        });
     // After the message, so that a log shows what was checked.
     const std::string checked = outcome.verified ? outcome.verified->summary() : "";
     if (worker) {

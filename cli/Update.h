@@ -1,10 +1,14 @@
 #pragma once
 
+#include "flash/ProgressSink.h"
 #include "flash/UpdateOptions.h"
+#include "flash/UpdateOutcome.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace sparwick::cli {
 
@@ -25,6 +29,16 @@ enum class UpdateAudience {
     // WorkerStream on standard output (progress, what it learnt of the board, the outcome).
     supervisor,
 };
+
+class ProgressPrinter;
+
+// Runs a job of the flasher (an update, a check) for a front end: its progress on bar for
+// a person or as WorkerStream's events for a supervisor, the message boxes silenced (their
+// messages are told from the outcome, once the port is closed and the image freed), and
+// an interruption ending the process with interruptionMessage while the job runs.
+UpdateOutcome runFlasherJob(UpdateAudience audience, ProgressPrinter& bar,
+                            std::string_view interruptionMessage,
+                            const std::function<void(IspFlasher&, ProgressSink&)>& job);
 
 // Runs one update of the device on portName, exactly as the dialog's button does.
 // Interruptions end it and the process, with the port released (InterruptScope).
