@@ -21,9 +21,8 @@ namespace sparwick::sim {
 namespace {
 
 constexpr std::uint32_t pageSize = 0x1000;
-// The IAP entry's halfword, without its Thumb bit, and the Thumb "bx lr" that returns.
+// The IAP entry's halfword, without its Thumb bit.
 constexpr std::uint32_t iapAddress = 0x7FFFFFF0;
-constexpr std::uint8_t bxLr[2] = {0x70, 0x47};
 constexpr std::uint32_t thumbBit = 1u << 5;
 // A mode for the CPSR: supervisor, IRQ and FIQ off, as the boot loader runs.
 constexpr std::uint32_t supervisorMode = 0xD3;
@@ -104,13 +103,13 @@ void writePage(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t va
     page->core->mmioWrite(page->base + static_cast<std::uint32_t>(offset), size, value);
 }
 
-void bootRomHook(uc_engine*, std::uint64_t address, std::uint32_t, void* user) {
-    static_cast<ArmCore*>(user)->bootRomCode(static_cast<std::uint32_t>(address));
-}
-
 bool invalidHook(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                  void* user) {
     return static_cast<ArmCore*>(user)->invalidAccess(type, address, size);
+}
+
+void blockHook(uc_engine*, std::uint64_t address, std::uint32_t size, void* user) {
+    static_cast<ArmCore*>(user)->blockEntered(static_cast<std::uint32_t>(address), size);
 }
 
 void interruptHook(uc_engine*, std::uint32_t number, void* user) {
@@ -133,10 +132,10 @@ ArmCore::ArmCore(std::span<std::uint8_t> ram, std::uint32_t ramBase, std::span<s
         check(unicorn().ctl(uc, UC_CTL_WRITE(UC_CTL_CPU_MODEL, 1), UC_CPU_ARM_TI925T), "cpu model");
         check(unicorn().memMapPtr(uc, ramBase, ram.size(), UC_PROT_ALL, ram.data()), "map RAM");
         check(unicorn().memMapPtr(uc, 0, flash.size(), UC_PROT_READ, flash.data()), "map flash");
-        bootRom[iapAddress - bootRomBase] = bxLr[0];
-        bootRom[iapAddress - bootRomBase + 1] = bxLr[1];
-        check(unicorn().memMapPtr(uc, bootRomBase, bootRomSize, UC_PROT_READ | UC_PROT_EXEC,
-                                  bootRom.data()),
+        // Readable, not executable: a jump into it stops the core, which serves an IAP call
+        // itself and returns to lr. No hook on code: with one, Unicorn keeps the program
+        // counter only as that hook's instructions update it.
+        check(unicorn().memMapPtr(uc, bootRomBase, bootRomSize, UC_PROT_READ, bootRom.data()),
               "map boot ROM");
         for (const auto& [base, size] : peripheralPages) {
             auto page = std::make_unique<Page>(Page{this, base});
@@ -145,9 +144,10 @@ ArmCore::ArmCore(std::span<std::uint8_t> ram, std::uint32_t ramBase, std::span<s
             pages.push_back(std::move(page));
         }
         uc_hook hook{};
-        check(unicorn().hookAdd(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(bootRomHook), this,
-                                bootRomBase, bootRomBase + bootRomSize - 1),
-              "boot ROM hook");
+        // Every block of code as it starts, for the slice's count of the code run.
+        check(unicorn().hookAdd(uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(blockHook), this,
+                                1, 0),
+              "block hook");
         check(unicorn().hookAdd(uc, &hook, UC_HOOK_MEM_INVALID,
                                 reinterpret_cast<void*>(invalidHook), this, 1, 0),
               "memory hook");
@@ -177,26 +177,44 @@ void ArmCore::start(std::uint32_t address, bool thumbState) {
     resumeThumb = thumbState;
 }
 
-ArmCore::Stop ArmCore::run(std::uint64_t instructions) {
+ArmCore::Stop ArmCore::run(std::uint64_t codeBytes) {
     if (stopping == Stop::fault || stopping == Stop::enteredFlash) {
         return *stopping;
     }
-    stopping.reset();
-    const uc_err error = unicorn().emuStart(uc, resumeAt | (resumeThumb ? 1 : 0), 0xFFFFFFFF, 0,
-                                            static_cast<std::size_t>(instructions));
-    resumeAt = pc();
-    resumeThumb = thumb();
-    if (stopping) {
-        return *stopping;
+    budget = codeBytes;
+    for (;;) {
+        stopping.reset();
+        iapCalled = false;
+        const uc_err error =
+            unicorn().emuStart(uc, resumeAt | (resumeThumb ? 1 : 0), 0xFFFFFFFF, 0, 0);
+        resumeAt = pc();
+        resumeThumb = thumb();
+        if (stopping) {
+            return *stopping;
+        }
+        if (!iapCalled && error != UC_ERR_OK) {
+            faultText = (error == UC_ERR_INSN_INVALID ? std::string("undefined instruction")
+                                                      : std::string(unicorn().strerror(error))) +
+                        " at pc " + hex(resumeAt);
+            stopping = Stop::fault;
+            return Stop::fault;
+        }
+        if (!iapCalled) {
+            return Stop::sliceEnded;
+        }
+        // The boot ROM's IAP entry: the call is served, and it returns to lr in the state
+        // lr's low bit gives, as its "bx lr" would.
+        board.callIap();
+        if (stopping) {
+            return *stopping;
+        }
+        const std::uint32_t lr = reg(UC_ARM_REG_LR);
+        resumeAt = lr & ~1u;
+        resumeThumb = (lr & 1) != 0;
+        std::uint32_t cpsr = reg(UC_ARM_REG_CPSR);
+        cpsr = resumeThumb ? cpsr | thumbBit : cpsr & ~thumbBit;
+        unicorn().regWrite(uc, UC_ARM_REG_CPSR, &cpsr);
     }
-    if (error != UC_ERR_OK) {
-        faultText = (error == UC_ERR_INSN_INVALID ? std::string("undefined instruction")
-                                                  : std::string(unicorn().strerror(error))) +
-                    " at pc " + hex(resumeAt);
-        stopping = Stop::fault;
-        return Stop::fault;
-    }
-    return Stop::sliceEnded;
 }
 
 void ArmCore::pause() {
@@ -206,12 +224,29 @@ void ArmCore::pause() {
     unicorn().emuStop(uc);
 }
 
+void ArmCore::blockEntered(std::uint32_t address, std::uint32_t size) {
+    block = address;
+    if (size >= budget) {
+        budget = 0;
+        unicorn().emuStop(uc);
+    } else {
+        budget -= size;
+    }
+}
+
 void ArmCore::fail(const std::string& why) {
+    // Inside an access Unicorn keeps no exact program counter: the fault names the block of
+    // code it happened in, or the IAP entry when it happened in an IAP call.
+    stopWith(why +
+             (iapCalled ? " at pc " + hex(iapAddress) : " in the block of code at " + hex(block)));
+    unicorn().emuStop(uc);
+}
+
+void ArmCore::stopWith(const std::string& fault) {
     if (stopping != Stop::fault) {
-        faultText = why + " at pc " + hex(pc());
+        faultText = fault;
     }
     stopping = Stop::fault;
-    unicorn().emuStop(uc);
 }
 
 std::uint32_t ArmCore::reg(int id) const {
@@ -252,21 +287,22 @@ void ArmCore::mmioWrite(std::uint32_t address, unsigned size, std::uint64_t valu
     board.write(address, size, static_cast<std::uint32_t>(value));
 }
 
-void ArmCore::bootRomCode(std::uint32_t address) {
-    if (address != iapAddress) {
-        fail("entered the boot ROM at " + hex(address));
-        return;
-    }
-    if (!thumb()) {
-        fail("called the IAP entry in ARM state");
-        return;
-    }
-    board.callIap();
-}
-
 bool ArmCore::invalidAccess(int type, std::uint64_t address, int size) {
     switch (type) {
     case UC_MEM_FETCH_PROT:
+        if (address == iapAddress && thumb()) {
+            iapCalled = true;
+            unicorn().emuStop(uc);
+            return false;
+        }
+        if (address == iapAddress) {
+            fail("called the IAP entry in ARM state");
+            return false;
+        }
+        if (address >= bootRomBase) {
+            fail("entered the boot ROM at " + hex(address));
+            return false;
+        }
         if (address < flashSize) {
             // Execution leaves RAM for the flash: the firmware starts.
             entered = static_cast<std::uint32_t>(address);
@@ -290,23 +326,26 @@ bool ArmCore::invalidAccess(int type, std::uint64_t address, int size) {
 }
 
 void ArmCore::interrupt(std::uint32_t number) {
+    // An exception leaves the program counter at its instruction.
+    const std::string at = " at pc " + hex(pc());
     switch (number) {
     case undefinedInstruction:
-        fail("undefined instruction");
+        stopWith("undefined instruction" + at);
         break;
     case softwareInterrupt:
-        fail("software interrupt");
+        stopWith("software interrupt" + at);
         break;
     case prefetchAbort:
-        fail("prefetch abort");
+        stopWith("prefetch abort" + at);
         break;
     case dataAbort:
-        fail("data abort");
+        stopWith("data abort" + at);
         break;
     default:
-        fail("exception " + std::to_string(number));
+        stopWith("exception " + std::to_string(number) + at);
         break;
     }
+    unicorn().emuStop(uc);
 }
 
 } // namespace sparwick::sim

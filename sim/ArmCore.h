@@ -29,7 +29,7 @@ public:
     };
 
     enum class Stop {
-        // The slice's instructions ran out: more to do.
+        // The slice's code ran out: more to do.
         sliceEnded,
         // The Board asked for a pause (the code waits for something).
         paused,
@@ -52,10 +52,12 @@ public:
 
     // Where execution begins, as G gives it.
     void start(std::uint32_t address, bool thumb);
-    Stop run(std::uint64_t instructions);
+    // Runs until a stop, or until about codeBytes of code (counted a block at a time) ran.
+    Stop run(std::uint64_t codeBytes);
 
-    // For the Board, while it serves an access: stop after this instruction, or stop
-    // for good with a fault.
+    // For the Board, while it serves an access: stop before the next block of code (the
+    // access completes, and so may the rest of its block), or stop for good with a fault
+    // (named by the block of code it happened in).
     void pause();
     void fail(const std::string& why);
 
@@ -74,7 +76,7 @@ public:
     // Unicorn's callbacks, public only so that plain functions can reach them.
     std::uint64_t mmioRead(std::uint32_t address, unsigned size);
     void mmioWrite(std::uint32_t address, unsigned size, std::uint64_t value);
-    void bootRomCode(std::uint32_t address);
+    void blockEntered(std::uint32_t address, std::uint32_t size);
     bool invalidAccess(int type, std::uint64_t address, int size);
     void interrupt(std::uint32_t number);
 
@@ -95,8 +97,14 @@ private:
     std::uint32_t resumeAt = 0;
     bool resumeThumb = false;
     std::optional<Stop> stopping;
+    bool iapCalled = false;
+    // The block of code that runs, as it started.
+    std::uint32_t block = 0;
+    std::uint64_t budget = 0;
     std::string faultText;
     std::uint32_t entered = 0;
+
+    void stopWith(const std::string& fault);
 };
 
 } // namespace sparwick::sim

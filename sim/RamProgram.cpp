@@ -15,10 +15,11 @@ namespace {
 // The pin connect block: P0.0 and P0.1 are UART0's already, as the boot loader left them.
 constexpr std::uint32_t pinConnectBase = 0xE002C000;
 constexpr std::uint32_t pageSize = 0x1000;
-// Instructions in one run of the emulator, and how many may pass without touching the
-// UART before the code counts as run away (about 1.7 s of a core at 58.98 MHz).
-constexpr std::uint64_t sliceInstructions = 2'000'000;
-constexpr std::uint64_t quietLimit = 100'000'000;
+// The code one run of the emulator may run, and how much may run without touching the
+// UART before the code counts as run away, in bytes of instructions: 100 million ARM
+// instructions, about 1.7 s of a core at 58.98 MHz (twice as many in Thumb state).
+constexpr std::uint64_t sliceBytes = 8'000'000;
+constexpr std::uint64_t quietLimit = 400'000'000;
 // Reads of the line status that find nothing before the emulator leaves the code waiting.
 constexpr std::uint32_t idlePollsBeforePause = 8;
 // The IAP calls' own use of the top of RAM.
@@ -72,7 +73,7 @@ bool RamProgram::serve(Clock::time_point now, std::uint32_t hostBaud) {
         return false;
     }
     uart.connect(now, hostBaud);
-    const ArmCore::Stop stop = core->run(sliceInstructions);
+    const ArmCore::Stop stop = core->run(sliceBytes);
     for (const std::string& warning : clocks.takeWarnings()) {
         event(warning);
     }
@@ -85,9 +86,9 @@ bool RamProgram::serve(Clock::time_point now, std::uint32_t hostBaud) {
     case ArmCore::Stop::paused:
         return false;
     case ArmCore::Stop::sliceEnded:
-        quietInstructions += sliceInstructions;
-        if (quietInstructions >= quietLimit) {
-            die("no UART activity for " + std::to_string(quietLimit) + " instructions, pc " +
+        quietBytes += sliceBytes;
+        if (quietBytes >= quietLimit) {
+            die("no UART activity in " + std::to_string(quietLimit) + " bytes of code, pc " +
                 ArmCore::hex(core->pc()));
             return false;
         }
@@ -110,12 +111,12 @@ bool RamProgram::serve(Clock::time_point now, std::uint32_t hostBaud) {
 
 std::uint32_t RamProgram::read(std::uint32_t address, unsigned size) {
     if (address >= UartRegisters::base && address < UartRegisters::base + UartRegisters::size) {
-        quietInstructions = 0;
+        quietBytes = 0;
         const std::uint32_t value =
             uart.read(address - UartRegisters::base, clocks.peripheralClockHz());
         if (uart.idlePolls() >= idlePollsBeforePause) {
-            // The emulator stops before the read completes and runs it again on resume:
-            // a status read, which changes nothing. The next run gets as many reads.
+            // The read completes and the emulator stops before the next block of code; the
+            // code goes on from there. The next run gets as many reads.
             uart.resetIdlePolls();
             core->pause();
         }
@@ -130,7 +131,7 @@ std::uint32_t RamProgram::read(std::uint32_t address, unsigned size) {
 
 void RamProgram::write(std::uint32_t address, unsigned, std::uint32_t value) {
     if (address >= UartRegisters::base && address < UartRegisters::base + UartRegisters::size) {
-        quietInstructions = 0;
+        quietBytes = 0;
         uart.write(address - UartRegisters::base, value, clocks.peripheralClockHz());
     } else if (address >= SystemControl::base &&
                address < SystemControl::base + SystemControl::size) {

@@ -88,7 +88,7 @@ private:
     std::unique_ptr<ArmCore> core;
     State current = State::running;
     std::string faultText;
-    std::uint64_t quietInstructions = 0;
+    std::uint64_t quietBytes = 0;
     std::uint32_t noise = 0x2545F491;
     std::uint32_t lastBaud = 0;
 };

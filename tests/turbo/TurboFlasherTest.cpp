@@ -374,9 +374,11 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
     const std::vector<Case> cases = {
         {{0xE7F000F0}, "undefined instruction at pc 0x40000200"},
         // ldr r0, [pc]; ldr r0, [r0]; .word 0x90000000
-        {{0xE59F0000, 0xE5900000, 0x90000000}, "outside memory at 0x90000000 at pc 0x40000204"},
+        {{0xE59F0000, 0xE5900000, 0x90000000},
+         "outside memory at 0x90000000 in the block of code at 0x40000200"},
         // mov r0, #0; str r0, [r0]
-        {{0xE3A00000, 0xE5800000}, "write of 4 bytes to the flash at 0x00000000 at pc 0x40000204"},
+        {{0xE3A00000, 0xE5800000},
+         "write of 4 bytes to the flash at 0x00000000 in the block of code at 0x40000200"},
         // ldr r0, [pc]; bx r0; .word 0x00100000 (past the flash)
         {{0xE59F0000, 0xE12FFF10, 0x00100000}, "fetch from unmapped memory at 0x00100000"},
         // b . : no UART access for a long time
