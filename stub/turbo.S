@@ -3,8 +3,9 @@
 @ peripheral clock at the same rate and UART0 at the divisor the host put in its image,
 @ and serves the binary protocol of TurboProtocol.h: blocks with a CRC-32 into RAM, as
 @ they are or deflated, prepare, erase and copy through the boot ROM's IAP calls, CRC-32s
-@ of flash ranges, and the start of the firmware. ARM state, but for the inflate, which is
-@ Thumb for its size; ARMv4T (ARM7TDMI): no BLX, no CLZ, a POP to PC stays in Thumb.
+@ of flash ranges, and the start of the firmware. The serving loop is in ARM state; the
+@ start-up, the go and the inflate are in Thumb state for their size. ARMv4T (ARM7TDMI):
+@ no BLX, no CLZ, a POP to PC stays in Thumb.
 
 #include "TurboProtocol.h"
 
@@ -72,82 +73,8 @@ divisor:
 entry:
     msr cpsr_c, #0xD3           @ supervisor mode, IRQ and FIQ off
     ldr sp, =TURBO_STACK_TOP
-    ldr r10, =SCB
-    ldr r11, =UART0
-
-    @ The boot loader's reply to G is still leaving at the old rate.
-1:  ldrb r0, [r11, #LSR]
-    tst r0, #LSR_TEMT
-    beq 1b
-
-    @ What the boot loader left, for the go, in the order of saved_state.
-    ldr r0, [r10, #PLLCFG]
-    ldr r1, [r10, #PLLCON]
-    ldr r2, [r10, #VPBDIV]
-    ldr r3, [r10, #MAMCR]
-    ldr r4, [r10, #MAMTIM]
-    ldrb r5, [r11, #LCR]
-    orr r12, r5, #LCR_DLAB
-    strb r12, [r11, #LCR]
-    ldrb r6, [r11, #DLL]
-    ldrb r7, [r11, #DLM]
-    strb r5, [r11, #LCR]
-    ldrb r8, [r11, #FDR]
-    ldr r12, =saved_state
-    stmia r12, {r0-r8}
-
-    @ PLL: configure, enable, wait for the lock, connect; each change takes effect on the
-    @ feed sequence. A PLL that does not lock is left off and the flasher runs on the
-    @ crystal, its UART at a quarter of the divisor for the same rate.
-    ldr r4, divisor
-    ldr r5, =TURBO_CRYSTAL_KHZ
-    mov r0, #PLL_CONFIG
-    str r0, [r10, #PLLCFG]
-    mov r0, #PLLCON_ENABLE
-    str r0, [r10, #PLLCON]
-    bl feed
-    ldr r1, =TURBO_PLL_LOCK_POLLS
-2:  ldr r0, [r10, #PLLSTAT]
-    tst r0, #PLLSTAT_LOCK
-    bne 3f
-    subs r1, r1, #1
-    bne 2b
-    mov r0, #0
-    str r0, [r10, #PLLCON]
-    bl feed
-    movs r4, r4, lsr #2
-    moveq r4, #1
-    b 4f
-3:  mov r0, #0
-    str r0, [r10, #MAMCR]
-    mov r0, #MAMTIM_FAST
-    str r0, [r10, #MAMTIM]
-    mov r0, #PLLCON_CONNECT
-    str r0, [r10, #PLLCON]
-    bl feed
-    ldr r5, =TURBO_CCLK_KHZ
-4:  ldr r0, =core_khz
-    str r5, [r0]
-    mov r0, #VPBDIV_CCLK
-    str r0, [r10, #VPBDIV]
-    mov r0, #MEMMAP_USER_FLASH
-    str r0, [r10, #MEMMAP]
-
-    @ UART0: 8N1 at the divisor, no fraction, FIFOs on and emptied.
-    mov r0, #(LCR_DLAB | LCR_8N1)
-    strb r0, [r11, #LCR]
-    strb r4, [r11, #DLL]
-    mov r1, r4, lsr #8
-    strb r1, [r11, #DLM]
-    mov r0, #FDR_NONE
-    strb r0, [r11, #FDR]
-    mov r0, #LCR_8N1
-    strb r0, [r11, #LCR]
-    mov r0, #FCR_ON_AND_EMPTIED
-    strb r0, [r11, #FCR]
-
-    bl make_crc_table
-    mov r8, #0
+    ldr r0, =setup              @ in Thumb state, for its size; it comes back to out_of_step
+    bx r0
 
 @ Until it has a handshake the flasher answers nothing but a handshake, and takes the line
 @ byte by byte: whatever came before (a half request, noise of the rate switch) cannot
@@ -357,44 +284,12 @@ cmd_go:
 1:  ldrb r0, [r11, #LSR]        @ the reply leaves before the clocks change
     tst r0, #LSR_TEMT
     beq 1b
-    @ The firmware starts with the clocks and UART0 as the boot loader left them, as after
-    @ the boot loader's own G, and the user flash mapped at 0.
-    ldr r2, =saved_state
-    ldmia r2, {r1, r3-r9, r12}
-    mov r0, #PLLCON_ENABLE      @ disconnected first, then as it was
-    str r0, [r10, #PLLCON]
-    bl feed
-    str r1, [r10, #PLLCFG]
-    and r0, r3, #PLLCON_ENABLE  @ connecting would need the lock first
-    str r0, [r10, #PLLCON]
-    bl feed
-    str r4, [r10, #VPBDIV]
-    mov r0, #0                  @ the timing changes with the accelerator off
-    str r0, [r10, #MAMCR]
-    str r6, [r10, #MAMTIM]
-    str r5, [r10, #MAMCR]
-    mov r0, #(LCR_DLAB | LCR_8N1)
-    strb r0, [r11, #LCR]
-    strb r8, [r11, #DLL]
-    strb r9, [r11, #DLM]
-    strb r12, [r11, #FDR]
-    strb r7, [r11, #LCR]
-    mov r0, #MEMMAP_USER_FLASH
-    str r0, [r10, #MEMMAP]
-    mov r0, #0
+    ldr r0, =go
     bx r0
 
 answer:
     bl reply
     b serve
-
-@ The PLL's feed sequence.
-feed:
-    mov r0, #0xAA
-    str r0, [r10, #PLLFEED]
-    mov r0, #0x55
-    str r0, [r10, #PLLFEED]
-    bx lr
 
 @ r0: the next received byte.
 getc:
@@ -446,23 +341,6 @@ reply:
     bne 1b
     ldmfd sp!, {r4, r5, pc}
 
-@ The reflected CRC-32 (polynomial 0xEDB88320) table, one word per byte value.
-make_crc_table:
-    ldr r0, =crc_table
-    ldr r3, =0xEDB88320
-    mov r1, #0
-1:  mov r2, r1
-    mov r12, #8
-2:  movs r2, r2, lsr #1
-    eorcs r2, r2, r3
-    subs r12, r12, #1
-    bne 2b
-    str r2, [r0, r1, lsl #2]
-    add r1, r1, #1
-    cmp r1, #256
-    blo 1b
-    bx lr
-
 @ r0: the CRC-32 of r1 bytes from address r0.
 crc32:
     ldr r12, =crc_table
@@ -479,6 +357,162 @@ crc32:
 2:  mvn r0, r2
     bx lr
 
+
+@ The start-up and the go, in Thumb state for their size. Registers throughout: r5 the
+@ PLL's registers, r6 the system control block, r7 UART0.
+
+    .thumb
+    .thumb_func
+setup:
+    ldr r6, =SCB
+    ldr r7, =UART0
+    movs r5, #PLLCON
+    adds r5, r5, r6
+
+    @ The boot loader's reply to G is still leaving at the old rate.
+1:  ldrb r0, [r7, #LSR]
+    lsls r0, r0, #25            @ TEMT
+    bpl 1b
+
+    @ What the boot loader left, for the go, in the order of saved_state.
+    ldr r3, =saved_state
+    ldr r0, [r5, #(PLLCFG - PLLCON)]
+    ldr r1, [r5, #0]
+    movs r2, #(VPBDIV - PLLCON)
+    ldr r2, [r5, r2]
+    stmia r3!, {r0-r2}
+    ldr r0, [r6, #MAMCR]
+    ldr r1, [r6, #MAMTIM]
+    ldrb r2, [r7, #LCR]
+    stmia r3!, {r0-r2}
+    movs r0, #LCR_DLAB
+    orrs r0, r2
+    strb r0, [r7, #LCR]
+    ldrb r0, [r7, #DLL]
+    ldrb r1, [r7, #DLM]
+    strb r2, [r7, #LCR]
+    movs r2, #FDR
+    ldrb r2, [r7, r2]
+    stmia r3!, {r0-r2}
+
+    @ PLL: configure, enable, wait for the lock, connect; each change takes effect on the
+    @ feed sequence. A PLL that does not lock is left off and the flasher runs on the
+    @ crystal, its UART at a quarter of the divisor for the same rate.
+    ldr r4, =divisor
+    ldr r4, [r4]
+    ldr r3, =TURBO_CRYSTAL_KHZ
+    movs r0, #PLL_CONFIG
+    str r0, [r5, #(PLLCFG - PLLCON)]
+    movs r0, #PLLCON_ENABLE
+    bl feed
+    ldr r1, =TURBO_PLL_LOCK_POLLS
+2:  ldr r0, [r5, #(PLLSTAT - PLLCON)]
+    lsls r0, r0, #21            @ PLOCK
+    bmi 3f
+    subs r1, #1
+    bne 2b
+    movs r0, #0
+    bl feed
+    lsrs r4, r4, #2
+    bne 4f
+    movs r4, #1
+    b 4f
+3:  movs r0, #0
+    str r0, [r6, #MAMCR]
+    movs r0, #MAMTIM_FAST
+    str r0, [r6, #MAMTIM]
+    movs r0, #PLLCON_CONNECT
+    bl feed
+    ldr r3, =TURBO_CCLK_KHZ
+4:  ldr r0, =core_khz
+    str r3, [r0]
+    movs r0, #VPBDIV_CCLK
+    movs r1, #(VPBDIV - PLLCON)
+    str r0, [r5, r1]
+    movs r0, #MEMMAP_USER_FLASH
+    str r0, [r6, #MEMMAP]
+
+    @ UART0: 8N1 at the divisor, no fraction, FIFOs on and emptied.
+    movs r0, #(LCR_DLAB | LCR_8N1)
+    strb r0, [r7, #LCR]
+    strb r4, [r7, #DLL]
+    lsrs r1, r4, #8
+    strb r1, [r7, #DLM]
+    movs r0, #FDR_NONE
+    movs r1, #FDR
+    strb r0, [r7, r1]
+    movs r0, #LCR_8N1
+    strb r0, [r7, #LCR]
+    movs r0, #FCR_ON_AND_EMPTIED
+    strb r0, [r7, #FCR]
+
+    @ The reflected CRC-32 (polynomial 0xEDB88320) table, one word per byte value.
+    ldr r0, =crc_table
+    ldr r3, =0xEDB88320
+    movs r1, #0
+5:  movs r2, r1
+    movs r4, #8
+6:  lsrs r2, r2, #1
+    bcc 7f
+    eors r2, r3
+7:  subs r4, #1
+    bne 6b
+    stmia r0!, {r2}
+    adds r1, #1
+    cmp r1, #255
+    bls 5b
+
+    mov r10, r6
+    mov r11, r7
+    movs r0, #0
+    mov r8, r0
+    ldr r0, =out_of_step
+    bx r0
+
+@ The firmware starts with the clocks and UART0 as the boot loader left them, as after the
+@ boot loader's own G, and the user flash mapped at 0.
+    .thumb_func
+go:
+    mov r6, r10
+    mov r7, r11
+    movs r5, #PLLCON
+    adds r5, r5, r6
+    movs r0, #PLLCON_ENABLE     @ disconnected first, then as it was
+    bl feed
+    ldr r4, =saved_state
+    ldmia r4!, {r0-r3}          @ PLLCFG, PLLCON, VPBDIV, MAMCR
+    str r0, [r5, #(PLLCFG - PLLCON)]
+    movs r0, #PLLCON_ENABLE     @ connecting would need the lock first
+    ands r0, r1
+    bl feed
+    movs r0, #(VPBDIV - PLLCON)
+    str r2, [r5, r0]
+    movs r0, #0                 @ the timing changes with the accelerator off
+    str r0, [r6, #MAMCR]
+    ldmia r4!, {r0-r2}          @ MAMTIM, LCR, DLL
+    str r0, [r6, #MAMTIM]
+    str r3, [r6, #MAMCR]
+    movs r0, #(LCR_DLAB | LCR_8N1)
+    strb r0, [r7, #LCR]
+    strb r2, [r7, #DLL]
+    ldmia r4!, {r2, r3}         @ DLM, FDR
+    strb r2, [r7, #DLM]
+    movs r0, #FDR
+    strb r3, [r7, r0]
+    strb r1, [r7, #LCR]
+    movs r0, #MEMMAP_USER_FLASH
+    str r0, [r6, #MEMMAP]
+    movs r0, #0
+    bx r0
+
+@ r0: PLLCON's new value, which takes effect with the feed sequence. Changes r0.
+feed:
+    str r0, [r5, #0]
+    movs r0, #0xAA
+    str r0, [r5, #(PLLFEED - PLLCON)]
+    movs r0, #0x55
+    str r0, [r5, #(PLLFEED - PLLCON)]
+    bx lr
 
 @ The inflate (Thumb), in a file of its own.
 #include "inflate.S"
