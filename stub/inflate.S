@@ -1,6 +1,8 @@
 @ The turbo flasher's inflate, in Thumb state; turbo.S includes it where it stands in
 @ the image (before the literal pool that both share) and holds its buffers: `stream`,
-@ `lengths`, `litlen_table` and `dist_table`.
+@ `lengths`, `litlen_table`, `dist_table` and `fast_table` (2 << FAST_BITS bytes).
+
+#define FAST_BITS 10
 
 @ The inflate of a raw deflate stream (RFC 1951), in Thumb state for its size: from
 @ r6 (`stream`) up to r0 into `buffer`, never more than TURBO_BLOCK_MAX bytes. Returns r0
@@ -10,7 +12,9 @@
 @ output past the buffer, input that ends before the last block does), and r1 the bytes
 @ made. Changes r0 to r12; every loop takes input or makes output, so it always ends.
 @ Huffman codes are canonical: each table holds how many codes there are of each length
-@ and the symbols in code order, and a code is decoded a bit at a time against them.
+@ and the symbols in code order, and a code is decoded a bit at a time against them. A
+@ literal or length code of up to FAST_BITS bits, the most of them, is decoded at once
+@ through `fast_table`, filled from the table at each block.
 @ Registers throughout: r4 the next byte of the stream, r5 the next byte of the buffer,
 @ r6 the bits taken from the stream and not used yet (the next one lowest), r7 how
 @ many, r8 the buffer's start, r9 the stack pointer to go back to on a fault, r10 the
@@ -84,6 +88,32 @@ put:
     adds r5, #1
     bx lr
 
+@ r3: litlen_table -> r0: the symbol of the next literal or length code: through
+@ fast_table when the stream holds FAST_BITS bits more and the code is no longer, else a
+@ bit at a time (decode). Changes r1 to r3.
+fast:
+    cmp r7, #FAST_BITS
+    bhs 1f
+    cmp r4, r11
+    bhs decode
+    ldrb r1, [r4]
+    adds r4, #1
+    lsls r1, r7
+    orrs r6, r1
+    adds r7, #8
+    b fast
+1:  lsls r1, r6, #(32 - FAST_BITS)
+    lsrs r1, r1, #(31 - FAST_BITS)  @ the next FAST_BITS bits, times 2
+    ldr r0, =fast_table
+    ldrh r0, [r0, r1]
+    lsrs r1, r0, #12                @ the code's length; 0: none so short
+    beq decode
+    lsrs r6, r1
+    subs r7, r7, r1
+    lsls r0, r0, #20
+    lsrs r0, r0, #20
+    bx lr
+
 @ r3: a table (32-byte aligned) -> r0: the symbol of the next code. Changes r1 to r3.
 @ r0 is the code's distance past the first code of its length; r2 the symbols of that
 @ length.
@@ -117,10 +147,13 @@ decode:
 @ Literals, lengths and distances until the end of the block.
 codes:
     ldr r3, =litlen_table
-    bl decode
+    bl fast
     cmp r0, #255
     bhi 1f
-    bl put
+    cmp r5, r10                 @ a literal
+    bhs fail
+    strb r0, [r5]
+    adds r5, #1
     b codes
 1:  subs r0, #255
     subs r0, #2
@@ -148,8 +181,12 @@ codes:
     subs r1, r5, r1
     cmp r0, r1
     bhi fail                    @ before the buffer's start
+    adds r1, r5, r2
+    cmp r1, r10
+    bhi fail                    @ past its end
 4:  ldrb r0, [r5, r3]
-    bl put
+    strb r0, [r5]
+    adds r5, #1
     subs r2, #1
     bne 4b
     b codes
@@ -199,8 +236,57 @@ construct:
     blo 1b
     pop {r2, r4-r7, pc}
 
+@ r3: a table that construct filled -> fast_table: each code of up to FAST_BITS bits, its
+@ length (high 4 bits) and symbol, at every index whose low bits are the code as the
+@ stream gives it (reversed); 0 where the code is longer. Changes r12.
+fill:
+    push {r0-r7, lr}
+    mov r12, r3
+    ldr r4, =fast_table
+    movs r5, #0                 @ the next code, reversed
+    movs r1, #1
+    lsls r1, r1, #(FAST_BITS + 1)
+1:  subs r1, #4
+    str r5, [r4, r1]
+    bne 1b
+    movs r2, r3
+    adds r2, #32                @ the symbols in code order
+    movs r6, #1                 @ the code's length
+2:  mov r3, r12
+    lsls r7, r6, #1
+    ldrh r7, [r3, r7]           @ how many codes of this length
+3:  subs r7, #1
+    bmi 6f
+    ldrh r0, [r2]
+    adds r2, #2
+    lsls r1, r6, #12
+    orrs r0, r1
+    lsls r1, r5, #1
+4:  strh r0, [r4, r1]
+    movs r3, #2
+    lsls r3, r6
+    adds r1, r1, r3
+    lsrs r3, r1, #(FAST_BITS + 1)
+    beq 4b
+    movs r1, #1                 @ the reversed code counts up from its top bit
+    lsls r1, r6
+5:  lsrs r1, r1, #1
+    beq 3b                      @ no code is left
+    tst r5, r1
+    bne 5b
+    subs r3, r1, #1
+    ands r5, r3
+    adds r5, r5, r1
+    b 3b
+6:  adds r6, #1
+    cmp r6, #FAST_BITS
+    bls 2b
+    pop {r0-r7, pc}
+
 @ A stored block: the rest of the byte skipped, LEN and its complement, LEN bytes.
 stored:
+    lsrs r0, r7, #3
+    subs r4, r4, r0             @ whole bytes taken ahead go back to the stream
     movs r6, #0
     movs r7, #0
     movs r0, #16
@@ -324,6 +410,7 @@ tables:                         @ r1 literal and length codes, r2 distance codes
     ldr r0, =lengths
     ldr r3, =litlen_table
     bl construct
+    bl fill
     adds r0, r0, r1
     movs r1, r2
     ldr r3, =dist_table

@@ -57,8 +57,8 @@
 @ DLM and FDR.
 #define SAVED_SIZE 36
 
-@ Registers kept across the loop: r8 the flash size the handshake gave, r10 the system
-@ control block, r11 UART0. While it hunts for a handshake, r4 to r7 hold the last
+@ Registers kept across the loop: r8 the flash size the handshake gave, r9 the core's
+@ clock in kHz (for the IAP calls), r10 the system control block, r11 UART0. While it hunts for a handshake, r4 to r7 hold the last
 @ TURBO_HELLO_SIZE bytes received.
 
     .syntax unified
@@ -178,12 +178,12 @@ cmd_data:
     mov r7, r0                  @ the CRC the host sent
     cmp r4, #TURBO_CMD_DATA
     beq check_block
-    stmfd sp!, {r7, r8, r10, r11}
+    stmfd sp!, {r7-r11}
     add r0, r6, r5              @ the stream's end, r6 its start
     ldr r12, =inflate
     mov lr, pc
     bx r12
-    ldmfd sp!, {r7, r8, r10, r11}
+    ldmfd sp!, {r7-r11}
     ldr r6, =buffer
     mov r5, r1                  @ the bytes it made
     cmp r0, #TURBO_OK
@@ -211,10 +211,8 @@ cmd_erase:
     mov r4, #TURBO_IAP_ERASE
 sector_command:
     bl get_pair                 @ first sector, last
-    ldr r7, =core_khz
-    ldr r7, [r7]                @ the clock, which erase needs and prepare ignores
     ldr r0, =iap_command
-    stmia r0, {r4-r7}
+    stmia r0, {r4-r6, r9}       @ the clock, which erase needs and prepare ignores
     b call_iap
 
 cmd_write:
@@ -228,10 +226,8 @@ cmd_write:
     bhi answer
     mov r4, #TURBO_IAP_COPY
     ldr r6, =buffer
-    ldr r12, =core_khz
-    ldr r12, [r12]
     ldr r0, =iap_command
-    stmia r0, {r4-r7, r12}
+    stmia r0, {r4-r7, r9}
 @ Calls the IAP with the command table at r0 (iap_command).
 call_iap:
     ldr r1, =iap_result
@@ -358,6 +354,9 @@ crc32:
     bx lr
 
 
+@ The inflate (Thumb), in a file of its own.
+#include "inflate.S"
+
 @ The start-up and the go, in Thumb state for their size. Registers throughout: r5 the
 @ PLL's registers, r6 the system control block, r7 UART0.
 
@@ -424,8 +423,7 @@ setup:
     movs r0, #PLLCON_CONNECT
     bl feed
     ldr r3, =TURBO_CCLK_KHZ
-4:  ldr r0, =core_khz
-    str r3, [r0]
+4:  mov r9, r3
     movs r0, #VPBDIV_CCLK
     movs r1, #(VPBDIV - PLLCON)
     str r0, [r5, r1]
@@ -464,8 +462,6 @@ setup:
 
     mov r10, r6
     mov r11, r7
-    movs r0, #0
-    mov r8, r0
     ldr r0, =out_of_step
     bx r0
 
@@ -514,9 +510,6 @@ feed:
     str r0, [r5, #(PLLFEED - PLLCON)]
     bx lr
 
-@ The inflate (Thumb), in a file of its own.
-#include "inflate.S"
-
     .balign 4
     .arm
     .ltorg
@@ -527,8 +520,6 @@ iap_command:
     .space 20
 iap_result:
     .space (4 * TURBO_IAP_RESULT_WORDS)
-core_khz:
-    .space 4
 saved_state:
     .space SAVED_SIZE
 buffer_valid:
@@ -548,3 +539,6 @@ litlen_table:
     .balign 32
 dist_table:
     .space (32 + 2 * 32)
+    .balign 4
+fast_table:
+    .space (2 << FAST_BITS)
