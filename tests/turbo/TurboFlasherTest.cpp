@@ -392,6 +392,9 @@ TEST_F(TurboFlasherTest, CodeThatRunsAwayIsLoggedAndTheDeviceLooksDead) {
          "write of 4 bytes to the flash at 0x00000000 in the block of code at 0x40000200"},
         // ldr r0, [pc]; bx r0; .word 0x00100000 (past the flash)
         {{0xE59F0000, 0xE12FFF10, 0x00100000}, "fetch from unmapped memory at 0x00100000"},
+        // ldr r0, [pc]; bx r0; the IAP entry without its Thumb bit, then the boot ROM
+        {{0xE59F0000, 0xE12FFF10, 0x7FFFFFF0}, "called the IAP entry in ARM state"},
+        {{0xE59F0000, 0xE12FFF10, 0x7FFFE001}, "entered the boot ROM at 0x7FFFE000"},
         // b . : no UART access for a long time
         {{0xEAFFFFFE}, "no UART activity"},
     };
