@@ -13,10 +13,12 @@ namespace sparwick::sim {
 
 // An ARM7TDMI (ARMv4T) on Unicorn's emulator: the RAM and the flash of the part mapped
 // from buffers that the caller owns (the flash read-only and not executable, so that a
-// jump into it is seen), the boot ROM's top page, and peripheral pages served by a Board.
-// It runs in slices, stops when the Board asks it to, and turns every way of running
-// away (an undefined instruction, an access outside memory, a write to flash, a jump into
-// the boot ROM other than the IAP entry) into a fault with the program counter.
+// jump into it is seen), the boot ROM's top page (readable, not executable: a jump to
+// the IAP entry is served by the Board), and peripheral pages served by a Board. It runs
+// in slices, stops when the Board asks it to, and turns every way of running away (an
+// undefined instruction, an access outside memory, a write to flash, a jump into the boot
+// ROM other than the IAP entry) into a fault that says where: the instruction for an
+// exception, the block of code for an access.
 class ArmCore {
 public:
     class Board {
