@@ -203,7 +203,8 @@ ArmCore::Stop ArmCore::run(std::uint64_t codeBytes) {
             return Stop::sliceEnded;
         }
         // The boot ROM's IAP entry: the call is served, and it returns to lr in the state
-        // lr's low bit gives, as its "bx lr" would.
+        // lr's low bit gives, as its "bx lr" would (the next start takes the state from
+        // the address's low bit).
         board.callIap();
         if (stopping) {
             return *stopping;
@@ -211,9 +212,6 @@ ArmCore::Stop ArmCore::run(std::uint64_t codeBytes) {
         const std::uint32_t lr = reg(UC_ARM_REG_LR);
         resumeAt = lr & ~1u;
         resumeThumb = (lr & 1) != 0;
-        std::uint32_t cpsr = reg(UC_ARM_REG_CPSR);
-        cpsr = resumeThumb ? cpsr | thumbBit : cpsr & ~thumbBit;
-        unicorn().regWrite(uc, UC_ARM_REG_CPSR, &cpsr);
     }
 }
 
